@@ -1,0 +1,58 @@
+#include "conversion/GetVEK.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "conversion/Resolve.h"
+#include "platform/Platform.h"
+
+namespace GetVEK {
+namespace {
+
+constexpr std::uint32_t shortNameCapacity = 1000;
+
+// Only spaces: tabs and other white space are part of the path.
+std::string_view trimSpaces(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+void Convert(std::string_view commandText, std::string_view programDirectory) {
+  const std::string_view argumentText = trimSpaces(commandText);
+  std::string workPath(programDirectory);
+  workPath += platform::nativePathSyntax.separator;
+  workPath += workFileName;
+  const std::string finalPath = workPath + 'T';
+
+  const platform::OutputFile work = platform::openFileForWriting(workPath);
+
+  const std::optional<std::string> longPath =
+      holdsWildcard(argumentText) ? Resolve(argumentText) : std::optional<std::string>(argumentText);
+
+  std::array<char, shortNameCapacity> buffer;
+  buffer.fill(' ');
+  std::int32_t count = 0;
+  if (longPath && !longPath->empty())
+    count = static_cast<std::int32_t>(platform::GetShortPathNameA(longPath->c_str(), buffer.data(), shortNameCapacity));
+
+  // A count above the capacity is the size the platform would need: the
+  // buffer then holds no answer.
+  const bool answered = count > 0 && count <= static_cast<std::int32_t>(shortNameCapacity);
+  const std::string_view result =
+      answered ? std::string_view(buffer.data(), static_cast<std::size_t>(count)) : failureMarker;
+
+  platform::writeFile(work, result);
+  platform::closeFile(work);
+  platform::renameFile(workPath, finalPath);
+}
+
+void Main(int argc, char** argv) {
+  Convert(platform::argumentText(argc, argv), platform::programDirectory());
+}
+
+}  // namespace GetVEK

@@ -1,0 +1,126 @@
+// The platform services on POSIX, where file systems keep no short names:
+// the search and the short-name query emulate Windows' with aliases made by
+// its rules (see ShortName.h and AliasAssignment.h).
+#include "platform/Platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/posix/DirectorySearch.h"
+#include "platform/posix/PathLookup.h"
+
+namespace platform {
+namespace {
+
+// The unhandled-error path: one line, exit status 1, nothing more done.
+[[noreturn]] void endRun(const std::string& what, int error) {
+  std::string line = "getvek: cannot " + what + ": " + strerror(error) + '\n';
+  const char* data = line.data();
+  std::size_t left = line.size();
+  while (left > 0) {
+    const ssize_t written = ::write(STDERR_FILENO, data, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) break;
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  _exit(1);
+}
+
+int descriptor(OutputFile file) { return static_cast<int>(file.handle); }
+
+}  // namespace
+
+std::string argumentText(int argc, char** argv) {
+  std::string text;
+  for (int at = 1; at < argc; ++at) {
+    if (at > 1) text += ' ';
+    text += argv[at];
+  }
+  return text;
+}
+
+std::string programDirectory() {
+  std::string path(PATH_MAX, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) endRun("find the program directory", errno);
+    if (static_cast<std::size_t>(length) < path.size()) {
+      path.resize(static_cast<std::size_t>(length));
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  path.resize(path.rfind('/'));
+  return path;
+}
+
+SearchHandle FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* found) {
+  constexpr SearchHandle noEntry = -1;
+  const std::string_view text(pattern);
+  const auto slash = text.rfind('/');
+  const std::string_view directoryPart = slash == std::string_view::npos ? std::string_view() : text.substr(0, slash + 1);
+  const std::string_view namePattern = text.substr(directoryPart.size());
+  if (directoryPart.find_first_of("?*") != std::string_view::npos) return noEntry;
+  if (namePattern.empty() || namePattern.size() >= sizeof found->cFileName) return noEntry;
+
+  std::optional<posix::LookedUpPath> directory = posix::lookUpPath(directoryPart);
+  if (!directory) return noEntry;
+  const std::optional<std::string> first = posix::findFirstMatch(directory->directory, namePattern);
+  if (!first || first->size() >= sizeof found->cFileName) return noEntry;
+  std::memcpy(found->cFileName, first->c_str(), first->size() + 1);
+  return 1;
+}
+
+// Nothing stays open between the search and its closing.
+void FindClose(SearchHandle) {}
+
+std::uint32_t GetShortPathNameA(const char* longPath, char* buffer, std::uint32_t capacity) {
+  const std::string_view path(longPath);
+  if (path.empty() || path.find_first_of("?*") != std::string_view::npos) return 0;
+  const std::optional<posix::LookedUpPath> found = posix::lookUpPath(path);
+  if (!found) return 0;
+  const std::string& shortForm = found->shortForm;
+  if (shortForm.size() + 1 > capacity) return static_cast<std::uint32_t>(shortForm.size() + 1);
+  std::memcpy(buffer, shortForm.c_str(), shortForm.size() + 1);
+  return static_cast<std::uint32_t>(shortForm.size());
+}
+
+OutputFile openFileForWriting(const std::string& path) {
+  const int handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (handle < 0) endRun("open " + path, errno);
+  return {handle, &path};
+}
+
+void writeFile(OutputFile file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(descriptor(file), bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) endRun("write " + *file.path, errno);
+    if (written == 0) endRun("write " + *file.path, EIO);
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+void closeFile(OutputFile file) {
+  // Linux releases the descriptor even when close is interrupted.
+  if (::close(descriptor(file)) != 0 && errno != EINTR) endRun("close " + *file.path, errno);
+}
+
+void renameFile(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
+  const int error = errno;
+  const bool flagRefused = error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+  if (!flagRefused) endRun("rename " + from + " to " + to, error);
+  // A link never replaces an existing name either.
+  if (::link(from.c_str(), to.c_str()) != 0) endRun("rename " + from + " to " + to, errno);
+  if (::unlink(from.c_str()) != 0) endRun("remove " + from, errno);
+}
+
+}  // namespace platform

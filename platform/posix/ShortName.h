@@ -1,0 +1,50 @@
+// The 8.3 name rules: which names are already short, and the pieces an alias
+// is made of, as NTFS makes them. Which number an alias gets depends on the
+// other entries of its directory: see AliasAssignment.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform::posix {
+
+inline char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+std::string asciiUpper(std::string_view text);
+
+// 1 to 8 characters, optionally "." and 1 to 3 more, all from the 8.3 set.
+bool isShortName(std::string_view name);
+
+// Upper-cased base (1 to 6 characters) and extension (0 to 3) of a long name.
+struct AliasBasis {
+  std::string base;
+  std::string extension;
+};
+AliasBasis aliasBasis(std::string_view longName);
+
+// FNV-1a (32-bit) of the long name's bytes, its two halves folded together
+// with exclusive or. Part of every checksum alias: never change it.
+std::uint16_t aliasChecksum(std::string_view longName);
+
+// The first two characters of the base (one when it has one) and the
+// checksum as four upper-case hex digits.
+std::string checksumPrefix(const AliasBasis& basis, std::uint16_t checksum);
+
+// PREFIX~N.EXT, the prefix cut so that the name part stays within 8.
+struct AliasParts {
+  std::string prefix;
+  unsigned number;
+  std::string extension;
+
+  std::string text() const;
+};
+AliasParts numberedAlias(std::string_view prefix, unsigned number, std::string_view extension);
+std::size_t aliasPrefixLength(unsigned number);  // the most of a prefix that fits beside ~N
+
+// The parts of a text that has the shape of an alias, upper-cased; nothing
+// for any other text.
+std::optional<AliasParts> parseAlias(std::string_view text);
+
+}  // namespace platform::posix

@@ -1,0 +1,28 @@
+// Windows' wildcard rules: the translation that FindFirstFile applies to a
+// pattern, and the matching of a name against the translated pattern, ASCII
+// letters without regard to case.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+namespace platform::posix {
+
+struct WildcardToken {
+  enum class Kind : unsigned char {
+    Literal,
+    Star,     // any run of characters
+    DosStar,  // any run that stops short of the name's last "."
+    DosQm,    // one character, or none at a "." or at the end of the name
+    DosDot,   // a ".", or nothing at the end of the name
+  };
+  Kind kind;
+  char literal;
+};
+
+using WildcardPattern = std::vector<WildcardToken>;
+
+WildcardPattern translateWildcards(std::string_view pattern);
+bool matchesWildcards(const WildcardPattern& pattern, std::string_view name);
+
+}  // namespace platform::posix

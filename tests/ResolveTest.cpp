@@ -1,0 +1,90 @@
+// The resolution against a scripted directory search, mostly in Windows
+// syntax, so that it is proven for Windows on every build.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "conversion/Resolve.h"
+
+namespace {
+
+struct ScriptedSearch {
+  std::map<std::string, std::string> firstEntries;  // pattern -> first entry reported
+  std::vector<std::string> asked;
+
+  std::optional<std::string> operator()(const std::string& pattern) {
+    asked.push_back(pattern);
+    const auto found = firstEntries.find(pattern);
+    if (found == firstEntries.end()) return std::nullopt;
+    return found->second;
+  }
+};
+
+struct ResolveCase {
+  const char* name;
+  platform::PathSyntax syntax;
+  std::string argumentText;
+  std::map<std::string, std::string> firstEntries;
+  std::optional<std::string> longPath;
+  std::vector<std::string> asked;
+};
+
+void PrintTo(const ResolveCase& c, std::ostream* out) { *out << c.name; }
+
+class ResolveTest : public testing::TestWithParam<ResolveCase> {};
+
+TEST_P(ResolveTest, ResolvesComponentByComponent) {
+  const ResolveCase& c = GetParam();
+  ScriptedSearch search{c.firstEntries, {}};
+  EXPECT_EQ(GetVEK::Resolve(c.argumentText, c.syntax, std::ref(search)), c.longPath);
+  EXPECT_EQ(search.asked, c.asked);
+}
+
+constexpr platform::PathSyntax windows = platform::windowsPathSyntax;
+constexpr platform::PathSyntax posix = platform::posixPathSyntax;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ResolveTest,
+    testing::Values(
+        ResolveCase{"WorkedExample", windows, R"(D:\Docs\Rep?rts\Summar?.txt)",
+                    {{R"(D:\Docs\Rep?rts)", "Reports"}, {R"(D:\Docs\Reports\Summar?.txt)", "Summary.txt"}},
+                    R"(D:\Docs\Reports\Summary.txt)",
+                    {R"(D:\Docs\Rep?rts)", R"(D:\Docs\Reports\Summar?.txt)"}},
+        ResolveCase{"PlainTailAppendedUnchanged", windows, R"(D:\Docs\Rep?rts\Summary.txt)",
+                    {{R"(D:\Docs\Rep?rts)", "Reports"}},
+                    R"(D:\Docs\Reports\Summary.txt)",
+                    {R"(D:\Docs\Rep?rts)"}},
+        ResolveCase{"BareNameHasNoDirectoryPrefix", windows, "*.txt", {{"*.txt", "notes.txt"}}, "notes.txt",
+                    {"*.txt"}},
+        ResolveCase{"DriveRelative", windows, "C:rep?rt.doc", {{"C:rep?rt.doc", "report.doc"}}, "C:report.doc",
+                    {"C:rep?rt.doc"}},
+        ResolveCase{"SeparatorEndingTheTextIsDropped", windows, R"(D:\Rep?rts\)", {{R"(D:\Rep?rts)", "Reports"}},
+                    R"(D:\Reports)", {R"(D:\Rep?rts)"}},
+        ResolveCase{"DirectoryMatchEndsThePath", windows, R"(D:\Do*)", {{R"(D:\Do*)", "Docs"}}, R"(D:\Docs)",
+                    {R"(D:\Do*)"}},
+        ResolveCase{"DotEntryTakenWhenReportedFirst", windows, R"(D:\Docs\*\x.txt)", {{R"(D:\Docs\*)", "."}},
+                    R"(D:\Docs\.\x.txt)", {R"(D:\Docs\*)"}},
+        ResolveCase{"BothKindsInOneComponentSearchedTogether", windows, R"(D:\a*b?c\x?)",
+                    {{R"(D:\a*b?c)", "aXbYc"}, {R"(D:\aXbYc\x?)", "x1"}},
+                    R"(D:\aXbYc\x1)",
+                    {R"(D:\a*b?c)", R"(D:\aXbYc\x?)"}},
+        ResolveCase{"QuestionMarkFirst", windows, R"(D:\a?b*)", {{R"(D:\a?b*)", "aXbY"}}, R"(D:\aXbY)",
+                    {R"(D:\a?b*)"}},
+        ResolveCase{"OnlyTheFirstMatchIsTried", windows, R"(D:\Dir?\f*.txt)",
+                    {{R"(D:\Dir?)", "Dir1"}, {R"(D:\Dir2\f*.txt)", "file.txt"}},
+                    std::nullopt,
+                    {R"(D:\Dir?)", R"(D:\Dir1\f*.txt)"}},
+        ResolveCase{"FirstComponentWithoutMatchEndsAll", windows, R"(D:\No?\Rep?rts)",
+                    {{R"(D:\No\Rep?rts)", "Reports"}}, std::nullopt, {R"(D:\No?)"}},
+        ResolveCase{"PosixSeparator", posix, "/home/r?p/in*/x", {{"/home/r?p", "rep"}, {"/home/rep/in*", "inbox"}},
+                    "/home/rep/inbox/x", {"/home/r?p", "/home/rep/in*"}},
+        ResolveCase{"PosixHasNoDriveColon", posix, "C:rep?rt", {{"C:rep?rt", "C:report"}}, "C:report",
+                    {"C:rep?rt"}},
+        ResolveCase{"PosixBackslashIsOrdinary", posix, R"(a\b?\c)", {{R"(a\b?\c)", R"(a\bX\c)"}}, R"(a\bX\c)",
+                    {R"(a\b?\c)"}}),
+    [](const testing::TestParamInfo<ResolveCase>& instance) { return std::string(instance.param.name); });
+
+}  // namespace

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/posix/AliasAssignment.h"
+#include "platform/posix/ShortName.h"
+#include "tests/posix/FakeDirectory.h"
+
+namespace {
+
+using platform::posix::AliasAssignment;
+using platform::posix::asciiUpper;
+using platform::posix::isShortName;
+using testing_support::FakeDirectory;
+
+std::string aliasOf(FakeDirectory& directory, const std::string& name) {
+  AliasAssignment<FakeDirectory> aliases(directory);
+  return aliases.aliasOf(name).value_or("<none>");
+}
+
+TEST(AliasAssignmentTest, NumbersFollowCreationNotListingOrder) {
+  FakeDirectory directory =
+      FakeDirectory::createdInOrder({"report 3.txt", "report 1.txt", "report 5.txt", "report 2.txt", "report 4.txt"});
+  EXPECT_EQ(aliasOf(directory, "report 3.txt"), "REPORT~1.TXT");
+  EXPECT_EQ(aliasOf(directory, "report 1.txt"), "REPORT~2.TXT");
+  EXPECT_EQ(aliasOf(directory, "report 5.txt"), "REPORT~3.TXT");
+  EXPECT_EQ(aliasOf(directory, "report 2.txt"), "REPORT~4.TXT");
+  const std::string fifth = aliasOf(directory, "report 4.txt");
+  EXPECT_TRUE(std::regex_match(fifth, std::regex("RE[0-9A-F]{4}~1\\.TXT"))) << fifth;
+}
+
+TEST(AliasAssignmentTest, ValidShortNamesTakeTheirNumbersWhateverTheirAge) {
+  FakeDirectory directory = FakeDirectory::createdInOrder({"report one.txt", "report~1.txt", "REPORT~3.TXT"});
+  EXPECT_EQ(aliasOf(directory, "report one.txt"), "REPORT~2.TXT");
+}
+
+TEST(AliasAssignmentTest, ChecksumFormsClimbPastEachOther) {
+  // Four short names fill 1 to 4 of the basis; the long names then share one
+  // checksum prefix only by chance, so look at their shape and uniqueness.
+  FakeDirectory directory = FakeDirectory::createdInOrder(
+      {"LONGNA~1", "LONGNA~2", "LONGNA~3", "LONGNA~4", "long name a", "long name b", "long name c"});
+  std::set<std::string> seen;
+  for (const char* name : {"long name a", "long name b", "long name c"}) {
+    const std::string alias = aliasOf(directory, name);
+    EXPECT_TRUE(std::regex_match(alias, std::regex("LO[0-9A-F]{4}~1"))) << alias;
+    EXPECT_TRUE(seen.insert(alias).second) << alias;
+  }
+}
+
+TEST(AliasAssignmentTest, AddingAnEntryNeverChangesAnExistingAlias) {
+  FakeDirectory directory;
+  std::vector<std::string> names;
+  std::vector<std::string> aliases;
+  for (int i = 0; i < 8; ++i) {
+    names.push_back("quarterly report " + std::to_string(i) + ".xlsx");
+    directory.add(names.back());
+    aliases.push_back(aliasOf(directory, names.back()));
+    for (std::size_t earlier = 0; earlier < names.size(); ++earlier)
+      EXPECT_EQ(aliasOf(directory, names[earlier]), aliases[earlier]) << names[earlier];
+  }
+}
+
+TEST(AliasAssignmentTest, NoAliasEqualsAnotherEntrysShortName) {
+  // Many names over few bases and extensions, with short names among them
+  // that have the shape of aliases.
+  FakeDirectory directory;
+  const char* stems[] = {"data file", "data", "Data Fil", "da", "d"};
+  const char* extensions[] = {".txt", ".TXT", ".text", ""};
+  for (int round = 0; round < 6; ++round)
+    for (const char* stem : stems)
+      for (const char* extension : extensions) directory.add(std::string(stem) + " " + std::to_string(round) + extension);
+  for (const char* taken : {"DATAFI~2.TXT", "DA~1", "D0~3.TEX", "datafi~1"}) directory.add(taken);
+
+  std::set<std::string> shortNames;
+  AliasAssignment<FakeDirectory> aliases(directory);
+  for (const auto& entry : directory.entries) {
+    const std::string shortName = isShortName(entry.name) ? asciiUpper(entry.name) : aliases.aliasOf(entry.name).value();
+    EXPECT_TRUE(isShortName(shortName)) << entry.name << " -> " << shortName;
+    EXPECT_TRUE(shortNames.insert(shortName).second) << entry.name << " -> " << shortName;
+  }
+}
+
+TEST(AliasAssignmentTest, FindsTheEntryHoldingAnAliasWithoutRegardToCase) {
+  FakeDirectory directory = FakeDirectory::createdInOrder({"My Documents", "My Downloads", "My Music"});
+  AliasAssignment<FakeDirectory> aliases(directory);
+  EXPECT_EQ(aliases.entryWithAlias("mydocu~1"), "My Documents");
+  EXPECT_EQ(aliases.entryWithAlias("MYDOWN~1"), "My Downloads");
+  EXPECT_EQ(aliases.entryWithAlias("MYDOCU~2"), std::nullopt);
+  EXPECT_EQ(aliases.entryWithAlias("MYMUSI~1.TXT"), std::nullopt);
+}
+
+TEST(AliasAssignmentTest, TextsThatCannotBeAliasesNeedNoPass) {
+  FakeDirectory directory = FakeDirectory::createdInOrder({"My Documents"});
+  AliasAssignment<FakeDirectory> aliases(directory);
+  EXPECT_EQ(aliases.entryWithAlias("My Documents"), std::nullopt);
+  EXPECT_EQ(aliases.entryWithAlias("MYDOCUMENTS~1"), std::nullopt);
+  EXPECT_EQ(directory.passes, 0);
+}
+
+TEST(AliasAssignmentTest, KeepsOnlyTheEarliestOfALargeBasis) {
+  FakeDirectory directory;
+  for (int i = 0; i < 2000; ++i) directory.add("shared prefix " + std::to_string(i) + ".log");
+  AliasAssignment<FakeDirectory> aliases(directory);
+  EXPECT_EQ(aliases.aliasOf("shared prefix 2.log"), "SHARED~3.LOG");
+  const std::string late = aliases.aliasOf("shared prefix 1999.log").value();
+  EXPECT_TRUE(std::regex_match(late, std::regex("SH[0-9A-F]{4}~[1-9]\\.LOG"))) << late;
+  EXPECT_LE(directory.passes, 4);
+}
+
+TEST(AliasAssignmentTest, UnreadableDirectoryGivesNoAlias) {
+  FakeDirectory directory = FakeDirectory::createdInOrder({"My Documents"});
+  directory.canRead = false;
+  EXPECT_EQ(aliasOf(directory, "My Documents"), "<none>");
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+// The built tool run as its caller runs it, on real trees.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/posix/TestTree.h"
+
+namespace {
+
+using namespace testing_support;
+
+std::string substituteTree(std::string text, const std::string& tree) {
+  for (std::size_t at = text.find("{T}"); at != std::string::npos; at = text.find("{T}", at + tree.size()))
+    text.replace(at, 3, tree);
+  return text;
+}
+
+struct ConversionCase {
+  const char* name;
+  std::vector<std::string> arguments;  // "{T}" stands for the tree
+  std::string result;
+};
+
+void PrintTo(const ConversionCase& c, std::ostream* out) { *out << c.name; }
+
+class ConversionTest : public testing::TestWithParam<ConversionCase> {
+ protected:
+  void SetUp() override {
+    tree.makeFile("My Documents/report final.txt", "report");
+    tree.makeFile("Docs/Reports/Summary.txt", "summary");
+    tree.makeFile("ABCDEFG.TXT");
+  }
+  TempTree tree;
+};
+
+TEST_P(ConversionTest, LeavesTheAnswerInTheResultFile) {
+  std::vector<std::string> arguments;
+  for (const std::string& argument : GetParam().arguments) arguments.push_back(substituteTree(argument, tree.path()));
+  const RunOutcome run = runFresh(arguments);
+  EXPECT_EQ(run.result, substituteTree(GetParam().result, tree.path()));
+  EXPECT_EQ(run.workFile, std::nullopt);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.standardOutput, "");
+  EXPECT_EQ(run.standardError, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConversionTest,
+    testing::Values(
+        ConversionCase{"LongNamesShortened", {"{T}/My Documents/report final.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
+        ConversionCase{"SpacesAroundRemoved", {"   {T}/My Documents/report final.txt  "}, "{T}/MYDOCU~1/REPORT~1.TXT"},
+        ConversionCase{"ArgumentsJoinedWithOneSpace", {"{T}/My", "Documents/report", "final.txt"},
+                       "{T}/MYDOCU~1/REPORT~1.TXT"},
+        ConversionCase{"ShortNamesStayAsOnDisk", {"{T}/Docs/Reports/Summary.txt"}, "{T}/Docs/Reports/Summary.txt"},
+        ConversionCase{"AnswerFedBack", {"{T}/mydocu~1/REPORT~1.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
+        ConversionCase{"QuotesKept", {"\"{T}/ABCDEFG.TXT\""}, "bAd"},
+        ConversionCase{"TabsKept", {"\t{T}/ABCDEFG.TXT"}, "bAd"},
+        ConversionCase{"NoArgumentText", {}, "bAd"},
+        ConversionCase{"OnlySpaces", {"    "}, "bAd"},
+        ConversionCase{"MissingPath", {"{T}/nothing here.txt"}, "bAd"},
+        ConversionCase{"FileUsedAsDirectory", {"{T}/ABCDEFG.TXT/x"}, "bAd"},
+        ConversionCase{"WildcardsInSeveralComponents", {"{T}/Docs/Rep?rts/Summar?.txt"}, "{T}/Docs/Reports/Summary.txt"},
+        ConversionCase{"WildcardWithoutMatch", {"{T}/Docs/X*/Summary.txt"}, "bAd"},
+        ConversionCase{"StarFindsDotFirst", {"{T}/Docs/*"}, "{T}/Docs/."},
+        ConversionCase{"WildcardMatchesAnAlias", {"{T}/MYDOC*/report~1.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
+        ConversionCase{"WildcardBeforeSeparatorAtEnd", {"{T}/My Doc*/"}, "{T}/MYDOCU~1"}),
+    [](const testing::TestParamInfo<ConversionCase>& instance) { return std::string(instance.param.name); });
+
+TEST(EndToEndTest, AnswerOfElevenCharactersIsElevenBytes) {
+  TempTree tree;
+  tree.makeFile("ABCDEFG.TXT");
+  EXPECT_EQ(runFresh({"ABCDEFG.TXT"}, tree.path()).result, "ABCDEFG.TXT");
+}
+
+TEST(EndToEndTest, AnswerMustFitTheBufferWithItsTerminator) {
+  TempTree tree;
+  std::string directories;
+  for (int i = 0; i < 110; ++i) directories += "AAAAAAAA/";  // 990 characters
+  tree.makeFile(directories + "ABCDEFG.T");
+  tree.makeFile(directories + "ABCDEFGH.T");
+  EXPECT_EQ(runFresh({directories + "ABCDEFG.T"}, tree.path()).result, directories + "ABCDEFG.T");  // 999
+  EXPECT_EQ(runFresh({directories + "ABCDEFGH.T"}, tree.path()).result, "bAd");                    // 1000
+}
+
+TEST(EndToEndTest, ExistingResultIsNeitherReplacedNorTouched) {
+  TempTree tree;
+  const std::string file = tree.makeFile("ABCDEFG.TXT");
+  const ProgramDirectory program;
+  const std::string earlier = "earlier answer";
+  {
+    const int fd = ::open(program.resultPath().c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, earlier.data(), earlier.size()), static_cast<ssize_t>(earlier.size()));
+    ::close(fd);
+  }
+  const RunOutcome run = program.run({file});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.standardError,
+            "getvek: cannot rename " + program.workPath() + " to " + program.resultPath() + ": File exists\n");
+  EXPECT_EQ(run.result, earlier);
+  EXPECT_EQ(run.workFile, file);
+}
+
+TEST(EndToEndTest, StaleLongerWorkFileIsEmptiedFirst) {
+  TempTree tree;
+  const std::string file = tree.makeFile("ABCDEFG.TXT");
+  const ProgramDirectory program;
+  {
+    const int fd = ::open(program.workPath().c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string stale(4000, 'x');
+    ASSERT_EQ(::write(fd, stale.data(), stale.size()), static_cast<ssize_t>(stale.size()));
+    ::close(fd);
+  }
+  const RunOutcome run = program.run({file});
+  EXPECT_EQ(run.result, file);
+  EXPECT_EQ(run.workFile, std::nullopt);
+}
+
+TEST(EndToEndTest, AliasesNumberedInCreationOrder) {
+  TempTree tree;
+  const std::vector<std::string> created = {"long file name 3.txt", "long file name 1.txt", "long file name 6.txt",
+                                            "long file name 2.txt", "long file name 5.txt", "long file name 4.txt"};
+  for (const std::string& name : created) tree.makeFile(name);
+
+  std::set<std::string> answers;
+  for (std::size_t i = 0; i < created.size(); ++i) {
+    const std::string answer = runFresh({tree / created[i]}).result.value_or("<none>");
+    const std::string alias = answer.substr(tree.path().size() + 1);
+    if (i < 4)
+      EXPECT_EQ(alias, "LONGFI~" + std::to_string(i + 1) + ".TXT") << created[i];
+    else
+      EXPECT_TRUE(std::regex_match(alias, std::regex("LO[0-9A-F]{4}~1\\.TXT"))) << created[i] << " -> " << alias;
+    EXPECT_TRUE(answers.insert(answer).second) << answer;
+    EXPECT_EQ(runFresh({answer}).result, answer) << "fed back";
+  }
+
+  // A later file changes no earlier alias.
+  tree.makeFile("long file name 0.txt");
+  EXPECT_EQ(runFresh({tree / created[0]}).result, tree / "LONGFI~1.TXT");
+}
+
+}  // namespace

@@ -1,0 +1,55 @@
+// A directory held in memory, its entries listed in the order given, for the
+// emulation's tests.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/posix/AliasAssignment.h"
+
+namespace testing_support {
+
+struct FakeDirectory {
+  struct Entry {
+    std::string name;
+    platform::posix::CreationKey key;
+  };
+
+  std::vector<Entry> entries;
+  bool root = false;
+  bool canRead = true;
+  int passes = 0;
+
+  // Entries created one after another, in the order of `names`.
+  static FakeDirectory createdInOrder(const std::vector<std::string>& names) {
+    FakeDirectory directory;
+    for (const std::string& name : names) directory.add(name);
+    return directory;
+  }
+
+  void add(std::string name) {
+    const auto created = static_cast<std::int64_t>(entries.size()) + 1;
+    entries.push_back({std::move(name), {1700000000 + created, 0, 1000 + static_cast<std::uint64_t>(created)}});
+  }
+
+  template <class Visit>
+  bool forEachName(Visit&& visit) {
+    ++passes;
+    if (!canRead) return false;
+    for (const Entry& entry : entries) visit(std::string_view(entry.name));
+    return true;
+  }
+
+  platform::posix::CreationKey creationKey(std::string_view name) const {
+    for (const Entry& entry : entries)
+      if (entry.name == name) return entry.key;
+    return {};
+  }
+
+  bool readable() const { return canRead; }
+  bool isRoot() const { return root; }
+};
+
+}  // namespace testing_support

@@ -1,0 +1,150 @@
+#include "tests/posix/TestTree.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace testing_support {
+namespace {
+
+void check(bool ok, const std::string& what) {
+  if (!ok) throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
+  // Directories the tests made unreadable still have to go.
+  ::chmod(path, 0700);
+  return ::remove(path);
+}
+
+void writeFile(const std::string& path, const std::string& content, mode_t mode) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
+  check(fd >= 0, "create " + path);
+  check(::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()), "write " + path);
+  ::close(fd);
+}
+
+// Both pipes drained together, so that neither can fill up and stall the child.
+void drain(int outFd, int errFd, std::string& out, std::string& err) {
+  struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+  std::string* sinks[2] = {&out, &err};
+  int open = 2;
+  while (open > 0) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (got > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(got));
+      } else {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+TempTree::TempTree() {
+  char pattern[] = "/tmp/gvXXXXXX";
+  check(::mkdtemp(pattern) != nullptr, "mkdtemp");
+  path_ = pattern;
+}
+
+TempTree::~TempTree() { ::nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
+
+std::string TempTree::makeDirectory(const std::string& relative) const {
+  std::string path = path_;
+  std::size_t at = 0;
+  while (at <= relative.size()) {
+    const std::size_t end = std::min(relative.find('/', at), relative.size());
+    path += "/" + relative.substr(at, end - at);
+    check(::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + path);
+    at = end + 1;
+  }
+  return path;
+}
+
+std::string TempTree::makeFile(const std::string& relative, const std::string& content) const {
+  if (const auto slash = relative.rfind('/'); slash != std::string::npos) makeDirectory(relative.substr(0, slash));
+  const std::string path = *this / relative;
+  writeFile(path, content, 0644);
+  return path;
+}
+
+std::string readFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  check(fd >= 0, "open " + path);
+  std::string content;
+  char buffer[4096];
+  ssize_t got = 0;
+  while ((got = ::read(fd, buffer, sizeof buffer)) > 0) content.append(buffer, static_cast<std::size_t>(got));
+  ::close(fd);
+  return content;
+}
+
+bool exists(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0;
+}
+
+ProgramDirectory::ProgramDirectory() {
+  writeFile(tree_ / "getvek", readFile(GETVEK_BINARY), 0755);
+}
+
+RunOutcome ProgramDirectory::run(const std::vector<std::string>& arguments, const std::string& workingDirectory) const {
+  const std::string program = tree_ / "getvek";
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  int out[2];
+  int err[2];
+  check(::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0, "pipe");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
+  pid_t child = 0;
+  const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  ::close(err[1]);
+  if (spawned != 0) {
+    errno = spawned;
+    check(false, "spawn " + program);
+  }
+
+  RunOutcome run;
+  drain(out[0], err[0], run.standardOutput, run.standardError);
+  int status = 0;
+  check(::waitpid(child, &status, 0) == child, "waitpid");
+  run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (exists(resultPath())) run.result = readFile(resultPath());
+  if (exists(workPath())) run.workFile = readFile(workPath());
+  return run;
+}
+
+RunOutcome runFresh(const std::vector<std::string>& arguments, const std::string& workingDirectory) {
+  return ProgramDirectory().run(arguments, workingDirectory);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include "platform/posix/Wildcard.h"
+
+namespace {
+
+using platform::posix::matchesWildcards;
+using platform::posix::translateWildcards;
+
+struct MatchCase {
+  const char* pattern;
+  const char* name;
+  bool matches;
+};
+
+void PrintTo(const MatchCase& c, std::ostream* out) {
+  *out << '"' << c.pattern << "\" on \"" << c.name << '"';
+}
+
+class WildcardTest : public testing::TestWithParam<MatchCase> {};
+
+TEST_P(WildcardTest, MatchesAsWindowsDoes) {
+  const MatchCase& c = GetParam();
+  EXPECT_EQ(matchesWildcards(translateWildcards(c.pattern), c.name), c.matches);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, WildcardTest,
+    testing::Values(
+        // "*.*" is "*": names without a dot, and the dot entries, match.
+        MatchCase{"*.*", "abc", true}, MatchCase{"*.*", "a.b.c", true}, MatchCase{"*", ".", true},
+        MatchCase{"*", "..", true}, MatchCase{"*.*", "..", true},
+        // "?" is one character, or none before a dot or at the end.
+        MatchCase{"ab??", "ab", true}, MatchCase{"ab??", "abc", true}, MatchCase{"ab??", "abcd", true},
+        MatchCase{"ab??", "abcde", false}, MatchCase{"file?.txt", "file.txt", true},
+        MatchCase{"file?.txt", "file1.txt", true}, MatchCase{"file?.txt", "file12.txt", false},
+        MatchCase{"?", ".", false}, MatchCase{"a?c", "a.c", false},
+        // "*." keeps names without an extension.
+        MatchCase{"*.", "abc", true}, MatchCase{"*.", "abc.d", false}, MatchCase{"a*.", "abc", true},
+        // A star before a dot stops at the name's last dot.
+        MatchCase{"*.txt", "a.b.txt", true}, MatchCase{"*.txt", "a.txt.bak", false},
+        MatchCase{"*.txt", ".txt", true},
+        // A dot before a wildcard may stand for the end of the name.
+        MatchCase{"a.*", "a", true}, MatchCase{"a.*", "a.txt", true}, MatchCase{"a.?", "a", true},
+        MatchCase{"a.?", "ab", false},
+        // A final star is a plain star.
+        MatchCase{"ab*", "abc.txt", true}, MatchCase{"*b", "a.b", true},
+        // Letters without regard to ASCII case; other bytes exactly.
+        MatchCase{"REP*", "report.doc", true}, MatchCase{"\xC3\xA9*", "\xC3\x89t\xC3\xA9", false},
+        MatchCase{"*\xC3\xA9", "caf\xC3\xA9", true}, MatchCase{"*~1*", "MYDOCU~1", true},
+        // Runs of stars cost nothing and change nothing.
+        MatchCase{"a**********b", "ab", true}, MatchCase{"a**********b", "axxb.c", false}));
+
+TEST(WildcardTest, LongPatternsStayCheapToMatch) {
+  const std::string stars(100000, '*');
+  EXPECT_EQ(translateWildcards(stars).size(), 1u);
+  const std::string marks(100000, '?');
+  EXPECT_TRUE(matchesWildcards(translateWildcards(marks), "anything"));
+  EXPECT_FALSE(matchesWildcards(translateWildcards(marks), "anything.txt"));
+}
+
+}  // namespace
