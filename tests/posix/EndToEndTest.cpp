@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/posix/TestTree.h"
@@ -126,7 +128,12 @@ TEST(EndToEndTest, AliasesNumberedInCreationOrder) {
   TempTree tree;
   const std::vector<std::string> created = {"long file name 3.txt", "long file name 1.txt", "long file name 6.txt",
                                             "long file name 2.txt", "long file name 5.txt", "long file name 4.txt"};
-  for (const std::string& name : created) tree.makeFile(name);
+  // Apart by more than the file system's clock tick, so that birth times
+  // rather than inode numbers decide the order.
+  for (const std::string& name : created) {
+    tree.makeFile(name);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
 
   std::set<std::string> answers;
   for (std::size_t i = 0; i < created.size(); ++i) {
