@@ -12,15 +12,11 @@
 
 #include "tests/posix/TestTree.h"
 
+#include "tests/Placeholders.h"
+
 namespace {
 
 using namespace testing_support;
-
-std::string substituteTree(std::string text, const std::string& tree) {
-  for (std::size_t at = text.find("{T}"); at != std::string::npos; at = text.find("{T}", at + tree.size()))
-    text.replace(at, 3, tree);
-  return text;
-}
 
 struct ConversionCase {
   const char* name;

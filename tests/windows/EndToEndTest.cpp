@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tests/Placeholders.h"
+
 namespace {
 
 std::string directoryOfThisProgram() {
@@ -112,7 +114,7 @@ class ProgramDirectory {
 
   // Starts the tool with `commandLine` exactly, "{EXE}" standing for its path.
   RunOutcome run(std::string commandLine) const {
-    if (const auto at = commandLine.find("{EXE}"); at != std::string::npos) commandLine.replace(at, 5, executable());
+    commandLine = testing_support::substitute(std::move(commandLine), "{EXE}", executable());
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE errorRead = nullptr;
     HANDLE errorWrite = nullptr;
@@ -148,12 +150,6 @@ class ProgramDirectory {
   TempTree tree_;
 };
 
-std::string substituteTree(std::string text, const std::string& tree) {
-  for (std::size_t at = text.find("{T}"); at != std::string::npos; at = text.find("{T}", at + tree.size()))
-    text.replace(at, 3, tree);
-  return text;
-}
-
 struct ConversionCase {
   const char* name;
   const char* commandLine;  // "{EXE}" the tool, "{T}" the tree
@@ -173,8 +169,8 @@ class ConversionTest : public testing::TestWithParam<ConversionCase> {
 
 TEST_P(ConversionTest, LeavesTheAnswerInTheResultFile) {
   const ConversionCase& c = GetParam();
-  const RunOutcome outcome = ProgramDirectory().run(substituteTree(c.commandLine, tree.path()));
-  const std::string expected = c.shortFormOf ? shortPathOf(substituteTree(c.shortFormOf, tree.path())) : "bAd";
+  const RunOutcome outcome = ProgramDirectory().run(testing_support::substituteTree(c.commandLine, tree.path()));
+  const std::string expected = c.shortFormOf ? shortPathOf(testing_support::substituteTree(c.shortFormOf, tree.path())) : "bAd";
   EXPECT_EQ(outcome.result, expected);
   EXPECT_EQ(outcome.workFile, std::nullopt);
   EXPECT_EQ(outcome.exitCode, 0u);
