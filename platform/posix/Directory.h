@@ -32,6 +32,7 @@ class Directory {
   bool readable();
   CreationKey creationKey(std::string_view name) const;
 
+  // Streams the entries but "." and ".." while visit(name) returns true.
   template <class Visit>
   bool forEachName(Visit&& visit) {
     if (!readable() || lseek(listing_, 0, SEEK_SET) != 0) return false;
@@ -45,7 +46,7 @@ class Directory {
         std::memcpy(&length, buffer + at + offsetof(dirent64, d_reclen), sizeof length);
         const std::string_view name(buffer + at + offsetof(dirent64, d_name));
         at += length;
-        if (name != "." && name != "..") visit(name);
+        if (name != "." && name != ".." && !visit(name)) return true;
       }
     }
   }

@@ -23,9 +23,28 @@ namespace platform::posix {
 
 bool listedBefore(std::string_view name, std::string_view other);
 
-// Whether any alias `name` could be given matches: a cheap test that spares
-// working out the aliases of names that cannot match.
-bool aliasMayMatch(const WildcardPattern& pattern, std::string_view name);
+// Whether an alias that `name` could be given matches the pattern: cheap
+// tests that spare working out the aliases of names that cannot match. The
+// first covers numbers below 10; the second, numbers from 10 on.
+bool aliasBelowTenMayMatch(const WildcardPattern& pattern, std::string_view name);
+bool aliasFromTenMayMatch(const WildcardPattern& pattern, std::string_view name);
+
+// A checksum alias numbered 10 or more needs nine other names that could
+// hold PREFIX~1 to PREFIX~9 of its checksum prefix. Counting those names per
+// prefix, in a fixed table where prefixes may share a count, tells which
+// names cannot have such an alias.
+class CrowdedPrefixes {
+ public:
+  void count(std::string_view name);
+  bool mayBeCrowded(std::string_view name) const;
+  bool any() const { return any_; }
+
+ private:
+  static std::size_t slot(std::string_view prefix, std::string_view extension);
+
+  std::vector<unsigned char> counts_ = std::vector<unsigned char>(1u << 16);
+  bool any_ = false;
+};
 
 template <class Directory>
 std::optional<std::string> findFirstMatch(Directory& directory, std::string_view pattern) {
@@ -38,19 +57,31 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
 
   std::optional<std::string> first;
   std::vector<std::string> byAlias;  // listed before `first`, matching only through an alias perhaps
+  CrowdedPrefixes crowded;
+  const auto listedFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
   const bool read = directory.forEachName([&](std::string_view name) {
-    if (first && !listedBefore(name, *first)) return;
+    crowded.count(name);
+    if (!listedFirst(name)) return true;
     if (matchesWildcards(wildcards, name))
       first = name;
-    else if (!isShortName(name) && aliasMayMatch(wildcards, name))
+    else if (!isShortName(name) && aliasBelowTenMayMatch(wildcards, name))
       byAlias.emplace_back(name);
+    return true;
   });
   if (!read) return std::nullopt;
+  if (crowded.any()) {
+    directory.forEachName([&](std::string_view name) {
+      if (listedFirst(name) && !isShortName(name) && crowded.mayBeCrowded(name) &&
+          !matchesWildcards(wildcards, name) && aliasFromTenMayMatch(wildcards, name))
+        byAlias.emplace_back(name);
+      return true;
+    });
+  }
 
   std::sort(byAlias.begin(), byAlias.end(), listedBefore);
   AliasAssignment<Directory> aliases(directory);
   for (const std::string& name : byAlias) {
-    if (first && !listedBefore(name, *first)) break;
+    if (!listedFirst(name)) break;
     const std::optional<std::string> alias = aliases.aliasOf(name);
     if (alias && matchesWildcards(wildcards, *alias)) return name;
   }

@@ -1,5 +1,6 @@
 #include "platform/posix/ShortName.h"
 
+#include <array>
 #include <cstddef>
 
 namespace platform::posix {
@@ -9,10 +10,16 @@ constexpr std::size_t maxBase = 8;
 constexpr std::size_t maxExtension = 3;
 constexpr std::size_t aliasBase = 6;
 
-bool isShortNameCharacter(char c) {
-  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
-  return std::string_view("$%'`-@{}~!#()&_^").find(c) != std::string_view::npos;
-}
+// Every name of a large directory goes through these: a table keeps it cheap.
+constexpr std::array<bool, 256> shortNameCharacters = [] {
+  std::array<bool, 256> table{};
+  for (int c = 'A'; c <= 'Z'; ++c) table[static_cast<std::size_t>(c)] = table[static_cast<std::size_t>(c - 'A' + 'a')] = true;
+  for (int c = '0'; c <= '9'; ++c) table[static_cast<std::size_t>(c)] = true;
+  for (const char c : std::string_view("$%'`-@{}~!#()&_^")) table[static_cast<unsigned char>(c)] = true;
+  return table;
+}();
+
+bool isShortNameCharacter(char c) { return shortNameCharacters[static_cast<unsigned char>(c)]; }
 
 // The length of the well-formed UTF-8 sequence at the start of `text`, or 0.
 std::size_t utf8SequenceLength(std::string_view text) {
@@ -44,21 +51,22 @@ std::size_t utf8SequenceLength(std::string_view text) {
 // character outside the 8.3 set, a whole UTF-8 sequence or a stray byte,
 // turned into "_"; at most `limit` characters.
 std::string aliasCharacters(std::string_view text, bool dropPeriods, std::size_t limit) {
-  std::string out;
-  for (std::size_t at = 0; at < text.size() && out.size() < limit;) {
+  char out[maxBase];
+  std::size_t length = 0;
+  for (std::size_t at = 0; at < text.size() && length < limit;) {
     const char c = text[at];
     if (c == ' ' || (dropPeriods && c == '.')) {
       ++at;
     } else if (static_cast<unsigned char>(c) < 0x80) {
-      out += isShortNameCharacter(c) ? asciiUpper(c) : '_';
+      out[length++] = isShortNameCharacter(c) ? asciiUpper(c) : '_';
       ++at;
     } else {
       const std::size_t sequence = utf8SequenceLength(text.substr(at));
-      out += '_';
+      out[length++] = '_';
       at += sequence == 0 ? 1 : sequence;
     }
   }
-  return out;
+  return std::string(out, length);
 }
 
 bool allShortNameCharacters(std::string_view text) {

@@ -1,5 +1,7 @@
 #include "platform/posix/Wildcard.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 
 #include "platform/posix/ShortName.h"
@@ -31,16 +33,24 @@ void append(WildcardPattern& pattern, WildcardToken token) {
   pattern.push_back(token);
 }
 
-// Whether the token may be passed over without consuming the name's
-// character at `at` (or the name's end).
-bool skipsAt(const WildcardToken& token, std::string_view name, std::size_t at) {
-  const bool atEnd = at == name.size();
+// One position of a name: a character (upper-cased), or a range of digits
+// standing for any digit of an alias number.
+struct Symbol {
+  char low;
+  char high;
+
+  bool is(char c) const { return low == c && high == c; }
+};
+
+// Whether the token may be passed over without consuming the symbol at `at`
+// (or the name's end, at `length`).
+bool skipsAt(const WildcardToken& token, bool atEnd, bool atDot) {
   switch (token.kind) {
     case Kind::Star:
     case Kind::DosStar:
       return true;
     case Kind::DosQm:
-      return atEnd || name[at] == '.';
+      return atEnd || atDot;
     case Kind::DosDot:
       return atEnd;
     case Kind::Literal:
@@ -51,23 +61,87 @@ bool skipsAt(const WildcardToken& token, std::string_view name, std::size_t at) 
 
 enum class Step { Fails, Stays, Advances };
 
-// What the token does with the name's character at `at`: a star swallows it
-// and stays, every other token takes it and moves on, or the match fails.
-Step stepAt(const WildcardToken& token, std::string_view name, std::size_t at, std::size_t lastDot) {
-  const char c = name[at];
+// What the token does with the symbol at `at`: a star swallows it and stays,
+// every other token takes it and moves on, or the match fails.
+Step stepAt(const WildcardToken& token, Symbol symbol, bool beforeLastDot) {
   switch (token.kind) {
     case Kind::Star:
       return Step::Stays;
     case Kind::DosStar:
-      return lastDot == std::string_view::npos || at < lastDot ? Step::Stays : Step::Fails;
+      return beforeLastDot ? Step::Stays : Step::Fails;
     case Kind::DosQm:
-      return c != '.' ? Step::Advances : Step::Fails;
+      return !symbol.is('.') ? Step::Advances : Step::Fails;
     case Kind::DosDot:
-      return c == '.' ? Step::Advances : Step::Fails;
-    case Kind::Literal:
-      return asciiUpper(c) == asciiUpper(token.literal) ? Step::Advances : Step::Fails;
+      return symbol.is('.') ? Step::Advances : Step::Fails;
+    case Kind::Literal: {
+      const char literal = asciiUpper(token.literal);
+      return literal >= symbol.low && literal <= symbol.high ? Step::Advances : Step::Fails;
+    }
   }
   return Step::Fails;
+}
+
+// A set of pattern positions advanced over the name one symbol at a time,
+// so that no pattern costs more than its length times the name's. Names are
+// short: the sets live on the stack unless the pattern is long.
+template <class SymbolAt>
+bool matchSymbols(const WildcardPattern& pattern, std::size_t length, SymbolAt symbolAt) {
+  // Literals at either end must meet the name's ends: most names fail there.
+  const auto literalAt = [&](std::size_t state, std::size_t at) {
+    return stepAt(pattern[state], symbolAt(at), false) == Step::Advances;
+  };
+  std::size_t leading = 0;
+  while (leading < pattern.size() && pattern[leading].kind == Kind::Literal) {
+    if (leading >= length || !literalAt(leading, leading)) return false;
+    ++leading;
+  }
+  for (std::size_t trailing = 1; trailing <= pattern.size() - leading; ++trailing) {
+    const std::size_t state = pattern.size() - trailing;
+    if (pattern[state].kind != Kind::Literal) break;
+    if (trailing > length || !literalAt(state, length - trailing)) return false;
+  }
+
+  std::size_t lastDot = length;
+  for (std::size_t at = 0; at < length; ++at)
+    if (symbolAt(at).is('.')) lastDot = at;
+
+  const std::size_t states = pattern.size() + 1;
+  constexpr std::size_t inlineStates = 128;
+  std::array<unsigned char, 2 * inlineStates> inlineSets;
+  std::vector<unsigned char> largeSets;
+  unsigned char* active = inlineSets.data();
+  if (states > inlineStates) {
+    largeSets.resize(2 * states);
+    active = largeSets.data();
+  }
+  unsigned char* next = active + states;
+
+  const auto closeOver = [&](unsigned char* set, std::size_t at) {
+    const bool atEnd = at == length;
+    const bool atDot = !atEnd && symbolAt(at).is('.');
+    for (std::size_t state = 0; state + 1 < states; ++state)
+      if (set[state] != 0 && skipsAt(pattern[state], atEnd, atDot)) set[state + 1] = 1;
+  };
+
+  std::fill(active, active + states, 0);
+  active[0] = 1;
+  closeOver(active, 0);
+  for (std::size_t at = 0; at < length; ++at) {
+    const Symbol symbol = symbolAt(at);
+    std::fill(next, next + states, 0);
+    bool any = false;
+    for (std::size_t state = 0; state + 1 < states; ++state) {
+      if (active[state] == 0) continue;
+      const Step step = stepAt(pattern[state], symbol, at < lastDot);
+      if (step == Step::Fails) continue;
+      next[step == Step::Advances ? state + 1 : state] = 1;
+      any = true;
+    }
+    if (!any) return false;
+    std::swap(active, next);
+    closeOver(active, at + 1);
+  }
+  return active[states - 1] != 0;
 }
 
 }  // namespace
@@ -89,36 +163,26 @@ WildcardPattern translateWildcards(std::string_view pattern) {
   return translated;
 }
 
-// A set of pattern positions advanced over the name one character at a time,
-// so that no pattern costs more than its length times the name's.
 bool matchesWildcards(const WildcardPattern& pattern, std::string_view name) {
-  const std::size_t states = pattern.size() + 1;
-  std::vector<bool> active(states, false);
-  std::vector<bool> next(states, false);
-  const std::size_t lastDot = name.rfind('.');
+  return matchSymbols(pattern, name.size(), [&](std::size_t at) {
+    const char c = asciiUpper(name[at]);
+    return Symbol{c, c};
+  });
+}
 
-  const auto closeOver = [&](std::vector<bool>& set, std::size_t at) {
-    for (std::size_t state = 0; state + 1 < states; ++state)
-      if (set[state] && skipsAt(pattern[state], name, at)) set[state + 1] = true;
-  };
-
-  active[0] = true;
-  closeOver(active, 0);
-  for (std::size_t at = 0; at < name.size(); ++at) {
-    next.assign(states, false);
-    bool any = false;
-    for (std::size_t state = 0; state + 1 < states; ++state) {
-      if (!active[state]) continue;
-      const Step step = stepAt(pattern[state], name, at, lastDot);
-      if (step == Step::Fails) continue;
-      next[step == Step::Advances ? state + 1 : state] = true;
-      any = true;
-    }
-    if (!any) return false;
-    active.swap(next);
-    closeOver(active, at + 1);
-  }
-  return active[states - 1];
+bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view prefix, std::size_t digits,
+                            char firstDigitLow, char firstDigitHigh, std::string_view extension) {
+  const std::size_t tilde = prefix.size();
+  const std::size_t length = tilde + 1 + digits + (extension.empty() ? 0 : 1 + extension.size());
+  return matchSymbols(pattern, length, [&](std::size_t at) {
+    char c = '.';
+    if (at < tilde) c = asciiUpper(prefix[at]);
+    else if (at == tilde) c = '~';
+    else if (at == tilde + 1) return Symbol{firstDigitLow, firstDigitHigh};
+    else if (at <= tilde + digits) return Symbol{'0', '9'};
+    else if (at > tilde + digits + 1) c = asciiUpper(extension[at - tilde - digits - 2]);
+    return Symbol{c, c};
+  });
 }
 
 }  // namespace platform::posix

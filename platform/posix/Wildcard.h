@@ -3,6 +3,7 @@
 // letters without regard to case.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 #include <vector>
 
@@ -24,5 +25,10 @@ using WildcardPattern = std::vector<WildcardToken>;
 
 WildcardPattern translateWildcards(std::string_view pattern);
 bool matchesWildcards(const WildcardPattern& pattern, std::string_view name);
+
+// Whether the pattern matches any of the aliases PREFIX~N.EXT whose number N
+// has `digits` digits, the first from `firstDigitLow` to `firstDigitHigh`.
+bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view prefix, std::size_t digits,
+                            char firstDigitLow, char firstDigitHigh, std::string_view extension);
 
 }  // namespace platform::posix

@@ -60,3 +60,21 @@ TEST(DirectorySearchTest, UnreadableDirectoryHasNoEntries) {
 }
 
 }  // namespace
+
+// Nine valid 8.3 names take numbers 1 to 9 of a long name's checksum prefix
+// (and four more its basis numbers): its alias is numbered 10, with the
+// prefix cut to fit, and a search finds it by that alias.
+TEST(DirectorySearchTest, FindsAnAliasNumberedTenOrMore) {
+  using namespace platform::posix;
+  const std::string longName = "long file name.txt";
+  const std::string prefix = checksumPrefix(aliasBasis(longName), aliasChecksum(longName));
+  std::vector<std::string> names = {"zzz", "LONGFI~1.TXT", "LONGFI~2.TXT", "LONGFI~3.TXT", "LONGFI~4.TXT"};
+  for (int number = 1; number <= 9; ++number) names.push_back(prefix + "~" + std::to_string(number) + ".TXT");
+  names.push_back(longName);
+  FakeDirectory directory = FakeDirectory::createdInOrder(names);
+
+  const std::string alias = prefix.substr(0, 5) + "~10.TXT";
+  EXPECT_EQ(AliasAssignment<FakeDirectory>(directory).aliasOf(longName), alias);
+  EXPECT_EQ(findFirstMatch(directory, "*~10.t?t"), longName);
+  EXPECT_EQ(findFirstMatch(directory, alias), longName);
+}

@@ -38,7 +38,8 @@ struct FakeDirectory {
   bool forEachName(Visit&& visit) {
     ++passes;
     if (!canRead) return false;
-    for (const Entry& entry : entries) visit(std::string_view(entry.name));
+    for (const Entry& entry : entries)
+      if (!visit(std::string_view(entry.name))) break;
     return true;
   }
 

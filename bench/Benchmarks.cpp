@@ -1,0 +1,133 @@
+// In-process costs of the Linux build. Directories of 1,000 to 100,000
+// entries are generated once under /tmp/getvek-bench and kept for later runs:
+//   shared:   "long shared prefix 000123.txt", one basis for all, so aliases
+//             clash and most take the checksum form;
+//   distinct: names with nothing in common.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "conversion/Resolve.h"
+#include "platform/Platform.h"
+#include "platform/posix/ShortName.h"
+#include "platform/posix/Wildcard.h"
+
+namespace {
+
+const std::string root = "/tmp/getvek-bench";
+
+void makeDirectory(const std::string& path) { ::mkdir(path.c_str(), 0755); }
+
+void touch(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+  if (fd >= 0) ::close(fd);
+}
+
+bool exists(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0;
+}
+
+std::string sharedName(long index) {
+  char name[64];
+  std::snprintf(name, sizeof name, "long shared prefix %06ld.txt", index);
+  return name;
+}
+
+// Letters spread by a multiplicative hash: no two names share much.
+std::string distinctName(long index) {
+  std::uint64_t mixed = static_cast<std::uint64_t>(index + 1) * 0x9E3779B97F4A7C15ull;
+  std::string name;
+  for (int i = 0; i < 10; ++i, mixed >>= 5) name += static_cast<char>('a' + mixed % 26);
+  return name + " " + std::to_string(index) + ".data";
+}
+
+std::string nameOf(bool shared, long index) { return shared ? sharedName(index) : distinctName(index); }
+
+// The directory of `entries` names, made once; a marker beside it, not in
+// it, says it is complete.
+std::string directoryOf(bool shared, long entries) {
+  const std::string directory = root + "/" + (shared ? "shared-" : "distinct-") + std::to_string(entries);
+  if (exists(directory + ".complete")) return directory;
+  makeDirectory(root);
+  makeDirectory(directory);
+  for (long index = 0; index < entries; ++index) touch(directory + "/" + nameOf(shared, index));
+  touch(directory + ".complete");
+  return directory;
+}
+
+void BM_TranslateWildcards(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(platform::posix::translateWildcards("Rep?rt*final.d?c"));
+}
+BENCHMARK(BM_TranslateWildcards);
+
+void BM_MatchWildcards(benchmark::State& state) {
+  const auto pattern = platform::posix::translateWildcards("*050000.t?t");
+  for (auto _ : state) benchmark::DoNotOptimize(platform::posix::matchesWildcards(pattern, "long shared prefix 050000.txt"));
+}
+BENCHMARK(BM_MatchWildcards);
+
+void BM_AliasBasisAndChecksum(benchmark::State& state) {
+  for (auto _ : state) {
+    const auto basis = platform::posix::aliasBasis("long shared prefix 050000.txt");
+    benchmark::DoNotOptimize(
+        platform::posix::checksumPrefix(basis, platform::posix::aliasChecksum("long shared prefix 050000.txt")));
+  }
+}
+BENCHMARK(BM_AliasBasisAndChecksum);
+
+// Args: shared (1) or distinct (0), entries. The target is the entry made
+// halfway, so half the directory was created before it.
+void BM_FindFirstFile(benchmark::State& state) {
+  const bool shared = state.range(0) != 0;
+  const long entries = state.range(1);
+  const std::string target = nameOf(shared, entries / 2);
+  const std::string pattern = directoryOf(shared, entries) + "/*" + target.substr(target.size() - 9);
+  platform::WIN32_FIND_DATAA found;
+  for (auto _ : state) {
+    const auto handle = platform::FindFirstFileA(pattern.c_str(), &found);
+    if (handle <= 0 || target != found.cFileName) state.SkipWithError("wrong entry");
+    platform::FindClose(handle);
+  }
+  state.SetComplexityN(entries);
+}
+
+void BM_GetShortPathName(benchmark::State& state) {
+  const bool shared = state.range(0) != 0;
+  const long entries = state.range(1);
+  const std::string path = directoryOf(shared, entries) + "/" + nameOf(shared, entries / 2);
+  char buffer[1000];
+  for (auto _ : state) {
+    if (platform::GetShortPathNameA(path.c_str(), buffer, sizeof buffer) == 0) state.SkipWithError("no short form");
+  }
+  state.SetComplexityN(entries);
+}
+
+void directorySizes(benchmark::internal::Benchmark* benchmark) {
+  for (const long shared : {1, 0})
+    for (const long entries : {1000, 10000, 100000}) benchmark->Args({shared, entries});
+  benchmark->ArgNames({"shared", "entries"})->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(BM_FindFirstFile)->Apply(directorySizes);
+BENCHMARK(BM_GetShortPathName)->Apply(directorySizes);
+
+void BM_Resolve(benchmark::State& state) {
+  const std::string tree = root + "/tree";
+  makeDirectory(tree);
+  makeDirectory(tree + "/Documents");
+  makeDirectory(tree + "/Documents/Quarterly Reports");
+  touch(tree + "/Documents/Quarterly Reports/Summary 2026.txt");
+  const std::string text = tree + "/Doc?ments/Quarterly*/Summ*2026.t?t";
+  for (auto _ : state) {
+    if (!GetVEK::Resolve(text)) state.SkipWithError("no match");
+  }
+}
+BENCHMARK(BM_Resolve)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
