@@ -1,5 +1,5 @@
 // In-process costs of the Linux build. Directories of 1,000 to 100,000
-// entries are generated once under /tmp/getvek-bench and kept for later runs:
+// entries are generated once under /tmp/gvbench and kept for later runs:
 //   shared:   "long shared prefix 000123.txt", one basis for all, so aliases
 //             clash and most take the checksum form;
 //   distinct: names with nothing in common.
@@ -18,7 +18,7 @@
 
 namespace {
 
-const std::string root = "/tmp/getvek-bench";
+const std::string root = "/tmp/gvbench";
 
 void makeDirectory(const std::string& path) { ::mkdir(path.c_str(), 0755); }
 
@@ -51,7 +51,7 @@ std::string nameOf(bool shared, long index) { return shared ? sharedName(index) 
 // The directory of `entries` names, made once; a marker beside it, not in
 // it, says it is complete.
 std::string directoryOf(bool shared, long entries) {
-  const std::string directory = root + "/" + (shared ? "shared-" : "distinct-") + std::to_string(entries);
+  const std::string directory = root + "/" + (shared ? "S" : "D") + std::to_string(entries);
   if (exists(directory + ".complete")) return directory;
   makeDirectory(root);
   makeDirectory(directory);

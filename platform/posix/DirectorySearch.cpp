@@ -13,15 +13,13 @@ bool listedBefore(std::string_view name, std::string_view other) {
   return name < other;
 }
 
-bool aliasBelowTenMayMatch(const WildcardPattern& pattern, std::string_view name) {
-  const AliasBasis basis = aliasBasis(name);
+bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum) {
   return matchesNumberedAliases(pattern, basis.base, 1, '1', '4', basis.extension) ||
-         matchesNumberedAliases(pattern, checksumPrefix(basis, aliasChecksum(name)), 1, '1', '9', basis.extension);
+         matchesNumberedAliases(pattern, checksumPrefix(basis, checksum), 1, '1', '9', basis.extension);
 }
 
-bool aliasFromTenMayMatch(const WildcardPattern& pattern, std::string_view name) {
-  const AliasBasis basis = aliasBasis(name);
-  const std::string prefix = checksumPrefix(basis, aliasChecksum(name));
+bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum) {
+  const std::string prefix = checksumPrefix(basis, checksum);
   // Each further digit cuts the prefix by one; numbers go up to 9,999,999.
   unsigned smallest = 10;
   for (std::size_t digits = 2; digits <= 7; ++digits, smallest *= 10) {
@@ -31,59 +29,61 @@ bool aliasFromTenMayMatch(const WildcardPattern& pattern, std::string_view name)
   return false;
 }
 
-// A checksum prefix ends in the checksum's hex digits, already well spread:
-// they pick the slot, so that prefixes share a count only by chance.
-std::size_t CrowdedPrefixes::slot(std::string_view prefix, std::string_view extension) {
-  constexpr std::size_t hexDigits = 4;
-  std::size_t checksum = 0;
-  std::string_view head = prefix;
-  if (prefix.size() >= hexDigits) {
-    std::size_t value = 0;
-    bool hex = true;
-    for (const char c : prefix.substr(prefix.size() - hexDigits)) {
-      const bool digit = c >= '0' && c <= '9';
-      hex = hex && (digit || (c >= 'A' && c <= 'F'));
-      value = value * 16 + static_cast<std::size_t>(digit ? c - '0' : c - 'A' + 10);
+// A checksum prefix is a head of one or two characters and the checksum's
+// four hex digits, already well spread: they pick the slot, so that prefixes
+// share a count only by chance.
+std::size_t CrowdedPrefixes::slot(std::string_view head, std::uint16_t checksum, std::string_view extension) {
+  std::uint32_t hash = 2166136261u;
+  const auto mix = [&](std::string_view text) {
+    for (const char c : text) {
+      hash ^= static_cast<unsigned char>(c);
+      hash *= 16777619u;
     }
-    if (hex) {
-      checksum = value;
-      head = prefix.substr(0, prefix.size() - hexDigits);
-    }
+  };
+  mix(head);
+  mix(".");
+  mix(extension);
+  return (checksum ^ hash ^ (hash >> 16)) & 0xFFFFu;
+}
+
+// The checksum a prefix would carry if it is one: its last four characters
+// as hex digits.
+std::optional<std::uint16_t> CrowdedPrefixes::checksumIn(std::string_view prefix) {
+  if (prefix.size() != 5 && prefix.size() != 6) return std::nullopt;
+  std::uint16_t value = 0;
+  for (const char c : prefix.substr(prefix.size() - 4)) {
+    const bool digit = c >= '0' && c <= '9';
+    if (!digit && !(c >= 'A' && c <= 'F')) return std::nullopt;
+    value = static_cast<std::uint16_t>(value * 16 + (digit ? c - '0' : c - 'A' + 10));
   }
-  std::string key(head);
-  key += '.';
-  key += extension;
-  return checksum ^ aliasChecksum(key);
+  return value;
 }
 
 // Counted for a checksum prefix: the names it is the checksum prefix of, and
 // the names that could hold one of its numbers otherwise: those whose basis
 // it is, and valid 8.3 names of the form PREFIX~1 to PREFIX~9.
-void CrowdedPrefixes::count(std::string_view name) {
-  constexpr unsigned char crowd = 10;
-  const auto bump = [&](std::string_view prefix, std::string_view extension) {
-    unsigned char& counted = counts_[slot(prefix, extension)];
-    if (counted < crowd && ++counted == crowd) any_ = true;
-  };
-  // One or two characters and four hex digits.
-  const auto mayBeChecksumPrefix = [](std::string_view prefix) {
-    return (prefix.size() == 5 || prefix.size() == 6) &&
-           prefix.substr(prefix.size() - 4).find_first_not_of("0123456789ABCDEF") == std::string_view::npos;
-  };
-  if (isShortName(name)) {
-    if (const std::optional<AliasParts> alias = parseAlias(name);
-        alias && alias->number < 10 && mayBeChecksumPrefix(alias->prefix))
-      bump(alias->prefix, alias->extension);
-    return;
-  }
-  const AliasBasis basis = aliasBasis(name);
-  bump(checksumPrefix(basis, aliasChecksum(name)), basis.extension);
-  if (mayBeChecksumPrefix(basis.base)) bump(basis.base, basis.extension);
+void CrowdedPrefixes::countShortName(std::string_view name) {
+  if (const std::optional<AliasParts> alias = parseAlias(name); alias && alias->number < 10)
+    bumpPrefix(alias->prefix, alias->extension);
 }
 
-bool CrowdedPrefixes::mayBeCrowded(std::string_view name) const {
-  const AliasBasis basis = aliasBasis(name);
-  return counts_[slot(checksumPrefix(basis, aliasChecksum(name)), basis.extension)] >= 10;
+void CrowdedPrefixes::countLongName(const AliasBasis& basis, std::uint16_t checksum) {
+  bump(slot(std::string_view(basis.base).substr(0, 2), checksum, basis.extension));
+  bumpPrefix(basis.base, basis.extension);
+}
+
+void CrowdedPrefixes::bump(std::size_t slot) {
+  constexpr unsigned char crowd = 10;
+  unsigned char& counted = counts_[slot];
+  if (counted < crowd && ++counted == crowd) any_ = true;
+}
+
+void CrowdedPrefixes::bumpPrefix(std::string_view prefix, std::string_view extension) {
+  if (const auto checksum = checksumIn(prefix)) bump(slot(prefix.substr(0, prefix.size() - 4), *checksum, extension));
+}
+
+bool CrowdedPrefixes::mayBeCrowded(const AliasBasis& basis, std::uint16_t checksum) const {
+  return counts_[slot(std::string_view(basis.base).substr(0, 2), checksum, basis.extension)] >= 10;
 }
 
 }  // namespace platform::posix

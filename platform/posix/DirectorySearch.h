@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,8 +27,8 @@ bool listedBefore(std::string_view name, std::string_view other);
 // Whether an alias that `name` could be given matches the pattern: cheap
 // tests that spare working out the aliases of names that cannot match. The
 // first covers numbers below 10; the second, numbers from 10 on.
-bool aliasBelowTenMayMatch(const WildcardPattern& pattern, std::string_view name);
-bool aliasFromTenMayMatch(const WildcardPattern& pattern, std::string_view name);
+bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum);
+bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum);
 
 // A checksum alias numbered 10 or more needs nine other names that could
 // hold PREFIX~1 to PREFIX~9 of its checksum prefix. Counting those names per
@@ -35,12 +36,16 @@ bool aliasFromTenMayMatch(const WildcardPattern& pattern, std::string_view name)
 // names cannot have such an alias.
 class CrowdedPrefixes {
  public:
-  void count(std::string_view name);
-  bool mayBeCrowded(std::string_view name) const;
+  void countShortName(std::string_view name);
+  void countLongName(const AliasBasis& basis, std::uint16_t checksum);
+  bool mayBeCrowded(const AliasBasis& basis, std::uint16_t checksum) const;
   bool any() const { return any_; }
 
  private:
-  static std::size_t slot(std::string_view prefix, std::string_view extension);
+  static std::size_t slot(std::string_view head, std::uint16_t checksum, std::string_view extension);
+  static std::optional<std::uint16_t> checksumIn(std::string_view prefix);
+  void bump(std::size_t slot);
+  void bumpPrefix(std::string_view prefix, std::string_view extension);
 
   std::vector<unsigned char> counts_ = std::vector<unsigned char>(1u << 16);
   bool any_ = false;
@@ -60,19 +65,28 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
   CrowdedPrefixes crowded;
   const auto listedFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
   const bool read = directory.forEachName([&](std::string_view name) {
-    crowded.count(name);
+    if (isShortName(name)) {
+      crowded.countShortName(name);
+      if (listedFirst(name) && matchesWildcards(wildcards, name)) first = name;
+      return true;
+    }
+    const AliasBasis basis = aliasBasis(name);
+    const std::uint16_t checksum = aliasChecksum(name);
+    crowded.countLongName(basis, checksum);
     if (!listedFirst(name)) return true;
     if (matchesWildcards(wildcards, name))
       first = name;
-    else if (!isShortName(name) && aliasBelowTenMayMatch(wildcards, name))
+    else if (aliasBelowTenMayMatch(wildcards, basis, checksum))
       byAlias.emplace_back(name);
     return true;
   });
   if (!read) return std::nullopt;
   if (crowded.any()) {
     directory.forEachName([&](std::string_view name) {
-      if (listedFirst(name) && !isShortName(name) && crowded.mayBeCrowded(name) &&
-          !matchesWildcards(wildcards, name) && aliasFromTenMayMatch(wildcards, name))
+      if (!listedFirst(name) || isShortName(name) || matchesWildcards(wildcards, name)) return true;
+      const AliasBasis basis = aliasBasis(name);
+      const std::uint16_t checksum = aliasChecksum(name);
+      if (crowded.mayBeCrowded(basis, checksum) && aliasFromTenMayMatch(wildcards, basis, checksum))
         byAlias.emplace_back(name);
       return true;
     });
