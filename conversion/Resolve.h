@@ -33,23 +33,28 @@ template <class FindFirstEntry>
 std::optional<std::string> Resolve(std::string_view argumentText, const platform::PathSyntax& syntax,
                                    FindFirstEntry&& findFirstEntry) {
   std::string resolved;
-  std::string remaining(argumentText);
+  // Always a tail of the argument text, so it is never copied.
+  std::string_view remaining = argumentText;
   while (holdsWildcard(remaining)) {
     // Whichever wildcard character comes first decides the component.
     const auto wildcard = remaining.find_first_of("?*");
-    const std::string head = resolved + remaining.substr(0, wildcard + 1);
-    const std::string_view after = std::string_view(remaining).substr(wildcard + 1);
+    std::string head = resolved;
+    head += remaining.substr(0, wildcard + 1);
+    const std::string_view after = remaining.substr(wildcard + 1);
     const auto separator = after.find(syntax.separator);
-    const std::string pattern = head + std::string(after.substr(0, separator));
-    const std::string next = separator == std::string_view::npos ? std::string() : std::string(after.substr(separator + 1));
+    std::string pattern = head;
+    pattern += after.substr(0, separator);
+    const std::string_view next = separator == std::string_view::npos ? std::string_view() : after.substr(separator + 1);
 
     const std::optional<std::string> found = findFirstEntry(pattern);
     if (!found) return std::nullopt;
-    resolved = std::string(directoryPrefix(head, syntax)) + *found;
+    resolved.assign(directoryPrefix(head, syntax));
+    resolved += *found;
     if (!next.empty()) resolved += syntax.separator;
     remaining = next;
   }
-  return resolved + remaining;
+  resolved += remaining;
+  return resolved;
 }
 
 // Resolution against the platform's own directory search and path syntax.

@@ -60,7 +60,10 @@ struct OutputFile {
   const std::string* path;  // for the report; owned by the caller
 };
 
-OutputFile openFileForWriting(const std::string& path);  // created or emptied
+// Created or emptied, and held for this run alone: on Windows by share mode
+// 0 until it is closed, on POSIX by a lock on its directory until the
+// process ends.
+OutputFile openFileForWriting(const std::string& path);
 void writeFile(OutputFile file, std::string_view bytes);
 void closeFile(OutputFile file);
 void renameFile(const std::string& from, const std::string& to);  // never replaces

@@ -20,7 +20,8 @@
 //   template <class Visit> bool forEachName(Visit&& visit);
 //       one pass over every entry but "." and "..", as long as visit(name)
 //       returns true; false if the directory cannot be read
-//   CreationKey creationKey(std::string_view name);
+//   std::optional<CreationKey> creationKey(std::string_view name);
+//       nothing when the entry is gone: it is then left out
 #pragma once
 
 #include <algorithm>
@@ -54,8 +55,9 @@ class AliasAssignment {
   // The alias of `name`, an entry of the directory that is not a valid 8.3
   // name; nothing when the directory cannot be read.
   std::optional<std::string> aliasOf(std::string_view name) {
-    const Member target = member(name);
-    return untilGathered([&] { return aliasOf(target); });
+    const std::optional<Member> target = member(name);
+    if (!target) return std::nullopt;
+    return untilGathered([&] { return aliasOf(*target); });
   }
 
   // The long name of the entry whose alias is `text` without regard to case.
@@ -121,8 +123,10 @@ class AliasAssignment {
     std::set<Key> wanted;
   };
 
-  Member member(std::string_view name) {
-    Member made{{directory_.creationKey(name), std::string(name)}, aliasBasis(name), {}};
+  std::optional<Member> member(std::string_view name) {
+    const std::optional<CreationKey> key = directory_.creationKey(name);
+    if (!key) return std::nullopt;
+    Member made{{*key, std::string(name)}, aliasBasis(name), {}};
     made.checksumPrefix = checksumPrefix(made.basis, aliasChecksum(name));
     return made;
   }
@@ -255,8 +259,10 @@ class AliasAssignment {
         if (wantShortNames && name.find('~') != std::string_view::npos) shortNames_.insert(asciiUpper(name));
         return wholePass || countsOpen > 0;
       }
-      std::optional<Member> entry;
-      const auto made = [&]() -> const Member& {
+      // Its birth time is asked for once, and only when a group wants it; an
+      // entry gone by then is left out.
+      std::optional<std::optional<Member>> entry;
+      const auto made = [&]() -> const std::optional<Member>& {
         if (!entry) entry = member(name);
         return *entry;
       };
@@ -265,20 +271,20 @@ class AliasAssignment {
         return key.base == basis.base && key.extension == basis.extension;
       };
       for (auto& [key, counted] : earlier) {
-        if (counted.full || !ofBasis(key.basis) || !(made().order < key.before)) continue;
-        counted.members.push_back(made());
+        if (counted.full || !ofBasis(key.basis) || !made() || !(made()->order < key.before)) continue;
+        counted.members.push_back(*made());
         if (counted.members.size() == basisNumbers) {
           counted.full = true;
           --countsOpen;
         }
       }
       for (auto& [key, members] : earliest)
-        if (ofBasis(key)) keepEarliest(members, made());
+        if (ofBasis(key) && made()) keepEarliest(members, *made());
       if (!checksums.empty()) {
         const std::string prefix = checksumPrefix(basis, aliasChecksum(name));
         for (auto& [key, members] : checksums)
-          if (key.extension == basis.extension && prefix.compare(0, key.length, key.prefix) == 0)
-            members.push_back(made());
+          if (key.extension == basis.extension && prefix.compare(0, key.length, key.prefix) == 0 && made())
+            members.push_back(*made());
       }
       return wholePass || countsOpen > 0;
     });

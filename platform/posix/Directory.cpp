@@ -65,12 +65,12 @@ bool Directory::readable() {
   return listing_ >= 0;
 }
 
-CreationKey Directory::creationKey(std::string_view name) const {
+std::optional<CreationKey> Directory::creationKey(std::string_view name) const {
   struct statx status {};
   CreationKey key;
   if (::statx(handle_, std::string(name).c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
               STATX_BTIME | STATX_INO, &status) != 0)
-    return key;
+    return std::nullopt;
   if ((status.stx_mask & STATX_BTIME) != 0) {
     key.seconds = status.stx_btime.tv_sec;
     key.nanoseconds = status.stx_btime.tv_nsec;

@@ -30,7 +30,8 @@ class Directory {
   bool hasEntry(std::string_view name) const;
   bool isRoot() const;
   bool readable();
-  CreationKey creationKey(std::string_view name) const;
+  // Nothing when the entry is gone.
+  std::optional<CreationKey> creationKey(std::string_view name) const;
 
   // Streams the entries but "." and ".." while visit(name) returns true.
   template <class Visit>

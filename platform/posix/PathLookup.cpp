@@ -44,7 +44,7 @@ std::optional<LookedUpPath> lookUpPath(std::string_view path) {
     const std::optional<Found> found = findComponent(*directory, path.substr(at, end - at));
     if (!found) return std::nullopt;
     shortForm += found->shortName;
-    if (end < path.size()) {
+    if (end < path.size() && found->name != ".") {
       directory = directory->openSubdirectory(found->name);
       if (!directory) return std::nullopt;
     }

@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -19,8 +20,8 @@ namespace platform {
 namespace {
 
 // The unhandled-error path: one line, exit status 1, nothing more done.
-[[noreturn]] void endRun(const std::string& what, int error) {
-  std::string line = "getvek: cannot " + what + ": " + strerror(error) + '\n';
+[[noreturn]] void endRun(const std::string& what, const std::string& reason) {
+  std::string line = "getvek: cannot " + what + ": " + reason + '\n';
   const char* data = line.data();
   std::size_t left = line.size();
   while (left > 0) {
@@ -31,6 +32,23 @@ namespace {
     left -= static_cast<std::size_t>(written);
   }
   _exit(1);
+}
+
+[[noreturn]] void endRun(const std::string& what, int error) { endRun(what, strerror(error)); }
+
+// Runs started together in one program directory would share its two file
+// names. The first holds the directory locked until it ends; any other
+// fails at once, before touching either file.
+void lockProgramDirectory(const std::string& workPath) {
+  const auto slash = workPath.rfind('/');
+  const std::string directory = slash == 0 ? "/" : workPath.substr(0, slash);
+  const int handle = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (handle < 0) endRun("open " + directory, errno);
+  if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) endRun("lock " + directory, "another run is using it");
+    endRun("lock " + directory, errno);
+  }
+  // The descriptor stays open, and the lock held, until the process ends.
 }
 
 int descriptor(OutputFile file) { return static_cast<int>(file.handle); }
@@ -67,7 +85,7 @@ SearchHandle FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* found) {
   const auto slash = text.rfind('/');
   const std::string_view directoryPart = slash == std::string_view::npos ? std::string_view() : text.substr(0, slash + 1);
   const std::string_view namePattern = text.substr(directoryPart.size());
-  if (directoryPart.find_first_of("?*") != std::string_view::npos) return noEntry;
+  if (text.size() >= PATH_MAX || directoryPart.find_first_of("?*") != std::string_view::npos) return noEntry;
   if (namePattern.empty() || namePattern.size() >= sizeof found->cFileName) return noEntry;
 
   std::optional<posix::LookedUpPath> directory = posix::lookUpPath(directoryPart);
@@ -83,7 +101,8 @@ void FindClose(SearchHandle) {}
 
 std::uint32_t GetShortPathNameA(const char* longPath, char* buffer, std::uint32_t capacity) {
   const std::string_view path(longPath);
-  if (path.empty() || path.find_first_of("?*") != std::string_view::npos) return 0;
+  // Nothing longer than the system takes in a path has a short form.
+  if (path.empty() || path.size() >= PATH_MAX || path.find_first_of("?*") != std::string_view::npos) return 0;
   const std::optional<posix::LookedUpPath> found = posix::lookUpPath(path);
   if (!found) return 0;
   const std::string& shortForm = found->shortForm;
@@ -93,6 +112,7 @@ std::uint32_t GetShortPathNameA(const char* longPath, char* buffer, std::uint32_
 }
 
 OutputFile openFileForWriting(const std::string& path) {
+  lockProgramDirectory(path);
   const int handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (handle < 0) endRun("open " + path, errno);
   return {handle, &path};

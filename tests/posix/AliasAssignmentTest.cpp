@@ -110,6 +110,13 @@ TEST(AliasAssignmentTest, KeepsOnlyTheEarliestOfALargeBasis) {
   EXPECT_LE(directory.passes, 4);
 }
 
+TEST(AliasAssignmentTest, EntriesGoneSinceTheyWereListedAreLeftOut) {
+  FakeDirectory directory = FakeDirectory::createdInOrder({"report one.txt", "report two.txt"});
+  directory.vanished.push_back("report one.txt");
+  EXPECT_EQ(aliasOf(directory, "report two.txt"), "REPORT~1.TXT");
+  EXPECT_EQ(aliasOf(directory, "report one.txt"), "<none>");
+}
+
 TEST(AliasAssignmentTest, UnreadableDirectoryGivesNoAlias) {
   FakeDirectory directory = FakeDirectory::createdInOrder({"My Documents"});
   directory.canRead = false;

@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(EndToEndTest, AnswerOfElevenCharactersIsElevenBytes) {
   TempTree tree;
   tree.makeFile("ABCDEFG.TXT");
-  EXPECT_EQ(runFresh({"ABCDEFG.TXT"}, tree.path()).result, "ABCDEFG.TXT");
+  EXPECT_EQ(runFresh({"ABCDEFG.TXT"}, inDirectory(tree.path())).result, "ABCDEFG.TXT");
 }
 
 TEST(EndToEndTest, AnswerMustFitTheBufferWithItsTerminator) {
@@ -81,8 +81,8 @@ TEST(EndToEndTest, AnswerMustFitTheBufferWithItsTerminator) {
   for (int i = 0; i < 110; ++i) directories += "AAAAAAAA/";  // 990 characters
   tree.makeFile(directories + "ABCDEFG.T");
   tree.makeFile(directories + "ABCDEFGH.T");
-  EXPECT_EQ(runFresh({directories + "ABCDEFG.T"}, tree.path()).result, directories + "ABCDEFG.T");  // 999
-  EXPECT_EQ(runFresh({directories + "ABCDEFGH.T"}, tree.path()).result, "bAd");                    // 1000
+  EXPECT_EQ(runFresh({directories + "ABCDEFG.T"}, inDirectory(tree.path())).result, directories + "ABCDEFG.T");  // 999
+  EXPECT_EQ(runFresh({directories + "ABCDEFGH.T"}, inDirectory(tree.path())).result, "bAd");                    // 1000
 }
 
 TEST(EndToEndTest, ExistingResultIsNeitherReplacedNorTouched) {

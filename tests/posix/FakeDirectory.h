@@ -2,6 +2,7 @@
 // emulation's tests.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,6 +19,7 @@ struct FakeDirectory {
   };
 
   std::vector<Entry> entries;
+  std::vector<std::string> vanished;  // still listed, but gone when looked at
   bool root = false;
   bool canRead = true;
   int passes = 0;
@@ -43,10 +45,12 @@ struct FakeDirectory {
     return true;
   }
 
-  platform::posix::CreationKey creationKey(std::string_view name) const {
+  std::optional<platform::posix::CreationKey> creationKey(std::string_view name) const {
+    for (const std::string& gone : vanished)
+      if (gone == name) return std::nullopt;
     for (const Entry& entry : entries)
       if (entry.name == name) return entry.key;
-    return {};
+    return std::nullopt;
   }
 
   bool readable() const { return canRead; }

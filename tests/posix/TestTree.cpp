@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
-#include <spawn.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -35,13 +38,17 @@ void writeFile(const std::string& path, const std::string& content, mode_t mode)
   ::close(fd);
 }
 
-// Both pipes drained together, so that neither can fill up and stall the child.
-void drain(int outFd, int errFd, std::string& out, std::string& err) {
+// Both pipes drained together, so that neither can fill up and stall the
+// child; false when they are still open after `timeoutSeconds`.
+bool drain(int outFd, int errFd, std::string& out, std::string& err, int timeoutSeconds) {
   struct pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
   std::string* sinks[2] = {&out, &err};
   int open = 2;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   while (open > 0) {
-    if (::poll(fds, 2, -1) < 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    if (::poll(fds, 2, static_cast<int>(left.count())) < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -58,6 +65,9 @@ void drain(int outFd, int errFd, std::string& out, std::string& err) {
       }
     }
   }
+  for (const struct pollfd& fd : fds)
+    if (fd.fd >= 0) ::close(fd.fd);
+  return open == 0;
 }
 
 }  // namespace
@@ -105,46 +115,63 @@ bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &status) == 0;
 }
 
+bool isDirectory(const std::string& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
 ProgramDirectory::ProgramDirectory() {
+  check(::chmod(tree_.path().c_str(), 0755) == 0, "chmod " + tree_.path());
   writeFile(tree_ / "getvek", readFile(GETVEK_BINARY), 0755);
 }
 
-RunOutcome ProgramDirectory::run(const std::vector<std::string>& arguments, const std::string& workingDirectory) const {
+StartedRun ProgramDirectory::start(const std::vector<std::string>& arguments, const RunOptions& options) const {
   const std::string program = tree_ / "getvek";
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
+  const bool dropPrivileges = options.unprivileged && ::geteuid() == 0;
+  // The program directory is the user's own, as an installed program's is.
+  if (dropPrivileges) check(::chown(tree_.path().c_str(), 65534, 65534) == 0, "chown " + tree_.path());
 
   int out[2];
   int err[2];
   check(::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0, "pipe");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  posix_spawn_file_actions_addchdir_np(&actions, workingDirectory.c_str());
-  pid_t child = 0;
-  const int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t child = ::fork();
+  check(child >= 0, "fork");
+  if (child == 0) {
+    // Only async-signal-safe calls until the program replaces this one.
+    ::dup2(out[1], STDOUT_FILENO);
+    ::dup2(err[1], STDERR_FILENO);
+    if (::chdir(options.workingDirectory.c_str()) != 0) ::_exit(126);
+    if (options.fileSizeLimit) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      const struct rlimit limit = {*options.fileSizeLimit, *options.fileSizeLimit};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+    }
+    if (dropPrivileges && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+    ::execve(program.c_str(), argv.data(), environ);
+    ::_exit(127);
+  }
   ::close(out[1]);
   ::close(err[1]);
-  if (spawned != 0) {
-    errno = spawned;
-    check(false, "spawn " + program);
-  }
+  return {child, out[0], err[0]};
+}
 
+RunOutcome ProgramDirectory::finish(StartedRun started, int timeoutSeconds) const {
   RunOutcome run;
-  drain(out[0], err[0], run.standardOutput, run.standardError);
+  run.timedOut = !drain(started.output, started.error, run.standardOutput, run.standardError, timeoutSeconds);
+  if (run.timedOut) ::kill(started.pid, SIGKILL);
   int status = 0;
-  check(::waitpid(child, &status, 0) == child, "waitpid");
+  check(::waitpid(started.pid, &status, 0) == started.pid, "waitpid");
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   if (exists(resultPath())) run.result = readFile(resultPath());
-  if (exists(workPath())) run.workFile = readFile(workPath());
+  if (exists(workPath()) && !isDirectory(workPath())) run.workFile = readFile(workPath());
   return run;
 }
 
-RunOutcome runFresh(const std::vector<std::string>& arguments, const std::string& workingDirectory) {
-  return ProgramDirectory().run(arguments, workingDirectory);
+RunOutcome runFresh(const std::vector<std::string>& arguments, const RunOptions& options) {
+  return ProgramDirectory().run(arguments, options);
 }
 
 }  // namespace testing_support

@@ -1,0 +1,147 @@
+// Argument text and trees made to hurt: every run ends, promptly, with exit
+// status 0 and a short form or "bAd" in its result file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/ShortName.h"
+#include "tests/posix/TestTree.h"
+
+namespace {
+
+using namespace testing_support;
+
+// "bAd", or a path whose every component is a valid 8.3 name, "." or "..".
+bool isAnswer(const std::string& text) {
+  if (text == "bAd") return true;
+  if (text.empty()) return false;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    const std::size_t end = std::min(text.find('/', at), text.size());
+    const std::string component = text.substr(at, end - at);
+    if (!component.empty() && component != "." && component != ".." && !platform::posix::isShortName(component))
+      return false;
+    at = end + 1;
+  }
+  return true;
+}
+
+std::string answerOf(const std::vector<std::string>& arguments, const RunOptions& options = {}) {
+  const RunOutcome run = runFresh(arguments, options);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitStatus, 0) << run.standardError;
+  EXPECT_EQ(run.standardError, "");
+  const std::string answer = run.result.value_or("<no result>");
+  EXPECT_TRUE(isAnswer(answer)) << answer;
+  return answer;
+}
+
+std::string repeated(const std::string& piece, std::size_t times) {
+  std::string text;
+  for (std::size_t i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
+TEST(HostileInputTest, OneMebibyteOfText) {
+  // One argument may hold 128 KiB at most: sixteen of 64 KiB are joined.
+  for (const std::string piece : {"x", "?/", "*", "/"}) {
+    const std::vector<std::string> arguments(16, repeated(piece, 65536 / piece.size()));
+    EXPECT_EQ(answerOf(arguments), piece == "/" ? "bAd" : "bAd") << piece;
+  }
+}
+
+TEST(HostileInputTest, EveryByteValueAndBrokenText) {
+  std::string everyByte;
+  for (int c = 1; c < 256; ++c) everyByte += static_cast<char>(c);
+  EXPECT_EQ(answerOf({everyByte}), "bAd");
+  EXPECT_EQ(answerOf({"/tmp/\xff\xfe\xc3/\x01\x7f*?"}), "bAd");
+}
+
+TEST(HostileInputTest, TenThousandWildcardComponents) {
+  TempTree tree;
+  tree.makeFile("a/a/a");
+  EXPECT_EQ(answerOf({repeated("*/", 10000)}, inDirectory(tree.path())), "bAd");
+  EXPECT_EQ(answerOf({repeated("?/", 10000)}, inDirectory(tree.path())), "bAd");
+}
+
+TEST(HostileInputTest, SeparatorRuns) {
+  TempTree tree;
+  tree.makeFile("ABCDEFG.TXT");
+  EXPECT_EQ(answerOf({"//" + tree.path() + "///ABCDEFG.TXT"}), "//" + tree.path() + "///ABCDEFG.TXT");
+  EXPECT_EQ(answerOf({repeated("\\", 5000)}), "bAd");
+  EXPECT_EQ(answerOf({tree.path() + "\\\\ABCDEFG.TXT"}), "bAd");
+}
+
+TEST(HostileInputTest, NamesOnDiskThatWindowsForbids) {
+  TempTree tree;
+  for (const char* name : {"a:b", "c\\d", "e?f", "g*h", "tab\there.txt", "bad\xff name.txt", "new\nline"}) tree.makeFile(name);
+  EXPECT_EQ(answerOf({tree / "a:b"}), tree / "A_B~1");
+  EXPECT_EQ(answerOf({tree / "c\\d"}), tree / "C_D~1");
+  EXPECT_EQ(answerOf({tree / "tab\there.txt"}), tree / "TAB_HE~1.TXT");
+  EXPECT_EQ(answerOf({tree / "bad\xff name.txt"}), tree / "BAD_NA~1.TXT");
+  EXPECT_EQ(answerOf({tree / "new\nline"}), tree / "NEW_LI~1");
+  // A "?" or "*" in the path is a wildcard, never part of a name.
+  answerOf({tree / "e?f"});
+  answerOf({tree / "g*h"});
+}
+
+TEST(HostileInputTest, DirectoriesWithoutReadOrSearchPermission) {
+  TempTree tree;
+  tree.makeFile("noread/My File.txt");
+  tree.makeFile("nosearch/My File.txt");
+  tree.makeFile("noread/PLAIN.TXT");
+  ASSERT_EQ(::chmod(tree.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod((tree / "noread").c_str(), 0311), 0);
+  ASSERT_EQ(::chmod((tree / "nosearch").c_str(), 0644), 0);
+  RunOptions options;
+  options.unprivileged = true;
+  // Looking a name up needs search permission; making its alias needs the listing.
+  EXPECT_EQ(answerOf({tree / "noread/PLAIN.TXT"}, options), tree / "noread/PLAIN.TXT");
+  EXPECT_EQ(answerOf({tree / "noread/My File.txt"}, options), "bAd");
+  EXPECT_EQ(answerOf({tree / "noread/*"}, options), "bAd");
+  EXPECT_EQ(answerOf({tree / "nosearch/My File.txt"}, options), "bAd");
+}
+
+TEST(HostileInputTest, SymbolicLinkLoops) {
+  TempTree tree;
+  ASSERT_EQ(::symlink("loop", (tree / "loop").c_str()), 0);
+  ASSERT_EQ(::symlink("pong", (tree / "ping").c_str()), 0);
+  ASSERT_EQ(::symlink("ping", (tree / "pong").c_str()), 0);
+  EXPECT_EQ(answerOf({tree / "loop/x"}), "bAd");
+  EXPECT_EQ(answerOf({tree / "ping/pong/x"}), "bAd");
+  EXPECT_EQ(answerOf({tree / "lo*/x"}), "bAd");
+  EXPECT_EQ(answerOf({tree / "loop"}), tree / "loop");
+}
+
+TEST(HostileInputTest, EntriesComingAndGoingDuringRuns) {
+  TempTree tree;
+  const std::string stable = tree.makeFile("churn/stable long name.txt");
+  // A clock tick later, so that its birth time, not inode numbers, puts it first.
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  std::atomic<bool> done{false};
+  std::thread churn([&] {
+    for (unsigned i = 0; !done; ++i) {
+      const std::string name = tree / ("churn/stable long name " + std::to_string(i % 50) + ".txt");
+      if (i % 100 < 50)
+        tree.makeFile("churn/stable long name " + std::to_string(i % 50) + ".txt");
+      else
+        ::unlink(name.c_str());
+    }
+  });
+  for (int run = 0; run < 60; ++run) {
+    // The first of its basis keeps ~1 whatever comes and goes after it.
+    EXPECT_EQ(answerOf({stable}), tree / "churn/STABLE~1.TXT");
+    answerOf({tree / "churn/stable*"});
+    answerOf({tree / "churn/STABLE~?.TXT"});
+  }
+  done = true;
+  churn.join();
+}
+
+}  // namespace
