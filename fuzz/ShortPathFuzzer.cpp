@@ -1,0 +1,110 @@
+// The short-name query on small trees made from the input: every answer is
+// made of valid 8.3 components, asking again with the answer gives the same
+// answer, and the answer names the same file as the long path. Input: names
+// separated by "/"; a name ending in "." becomes a directory that the names
+// after it go into.
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/posix/AliasAssignment.h"
+#include "platform/posix/Directory.h"
+#include "platform/posix/ShortName.h"
+
+namespace {
+
+const std::string root = "/tmp/gvfuzz";
+
+int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
+
+std::string shortPathOf(const std::string& path) {
+  char buffer[1000];
+  const std::uint32_t length = platform::GetShortPathNameA(path.c_str(), buffer, sizeof buffer);
+  if (length == 0 || length >= sizeof buffer) std::abort();
+  return std::string(buffer, length);
+}
+
+// The path on disk that a short form stands for, each alias looked up
+// among its directory's entries as the emulation assigns them.
+std::string longPathOf(const std::string& shortForm) {
+  std::string path = root;
+  std::string_view below = std::string_view(shortForm).substr(root.size() + 1);
+  std::optional<platform::posix::Directory> directory = platform::posix::Directory::openStart(true);
+  for (std::string_view component : {std::string_view("tmp"), std::string_view("gvfuzz")})
+    directory = directory->openSubdirectory(component);
+  while (!below.empty()) {
+    const std::size_t end = std::min(below.find('/'), below.size());
+    const std::string_view component = below.substr(0, end);
+    std::string name(component);
+    if (!directory->hasEntry(component))
+      name = platform::posix::AliasAssignment<platform::posix::Directory>(*directory).entryWithAlias(component).value();
+    path += "/" + name;
+    below.remove_prefix(std::min(end + 1, below.size()));
+    if (!below.empty()) directory = directory->openSubdirectory(name);
+  }
+  return path;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return ::lstat(a.c_str(), &first) == 0 && ::lstat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
+}
+
+void checkShortForm(const std::string& answer) {
+  const std::string_view below = std::string_view(answer).substr(root.size() + 1);
+  for (std::size_t at = 0; at <= below.size();) {
+    const std::size_t end = std::min(below.find('/', at), below.size());
+    if (!platform::posix::isShortName(below.substr(at, end - at))) std::abort();
+    at = end + 1;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  ::nftw(root.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+  ::mkdir(root.c_str(), 0755);
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+
+  std::vector<std::string> made;
+  std::string directory = root;
+  for (std::size_t at = 0; at <= input.size() && made.size() < 8;) {
+    const std::size_t end = std::min(input.find('/', at), input.size());
+    std::string name(input.substr(at, end - at));
+    at = end + 1;
+    if (name.find('\0') != std::string::npos || name.find_first_of("?*") != std::string::npos) continue;
+    const bool isDirectory = !name.empty() && name.back() == '.';
+    if (isDirectory) name.pop_back();
+    if (name.empty() || name == "." || name == ".." || name.size() > 200) continue;
+    const std::string path = directory + "/" + name;
+    if (isDirectory) {
+      if (::mkdir(path.c_str(), 0755) != 0) continue;
+      directory = path;
+    } else {
+      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+      if (fd < 0) continue;
+      ::close(fd);
+    }
+    made.push_back(path);
+  }
+
+  for (const std::string& path : made) {
+    const std::string answer = shortPathOf(path);
+    checkShortForm(answer);
+    if (shortPathOf(answer) != answer) std::abort();
+    if (!sameFile(longPathOf(answer), path)) std::abort();
+  }
+  return 0;
+}
