@@ -67,7 +67,8 @@ BENCHMARK(BM_TranslateWildcards);
 
 void BM_MatchWildcards(benchmark::State& state) {
   const auto pattern = platform::posix::translateWildcards("*050000.t?t");
-  for (auto _ : state) benchmark::DoNotOptimize(platform::posix::matchesWildcards(pattern, "long shared prefix 050000.txt"));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(platform::posix::matchesWildcards(pattern, "long shared prefix 050000.txt"));
 }
 BENCHMARK(BM_MatchWildcards);
 

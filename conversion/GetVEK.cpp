@@ -51,8 +51,6 @@ void Convert(std::string_view commandText, std::string_view programDirectory) {
   platform::renameFile(workPath, finalPath);
 }
 
-void Main(int argc, char** argv) {
-  Convert(platform::argumentText(argc, argv), platform::programDirectory());
-}
+void Main(int argc, char** argv) { Convert(platform::argumentText(argc, argv), platform::programDirectory()); }
 
 }  // namespace GetVEK

@@ -11,9 +11,7 @@
 
 namespace GetVEK {
 
-inline bool holdsWildcard(std::string_view text) {
-  return text.find_first_of("?*") != std::string_view::npos;
-}
+inline bool holdsWildcard(std::string_view text) { return text.find_first_of("?*") != std::string_view::npos; }
 
 // The part of `head` that names the directory being searched: up to its last
 // separator, else up to its drive colon, else nothing.
@@ -44,7 +42,8 @@ std::optional<std::string> Resolve(std::string_view argumentText, const platform
     const auto separator = after.find(syntax.separator);
     std::string pattern = head;
     pattern += after.substr(0, separator);
-    const std::string_view next = separator == std::string_view::npos ? std::string_view() : after.substr(separator + 1);
+    const std::string_view next =
+        separator == std::string_view::npos ? std::string_view() : after.substr(separator + 1);
 
     const std::optional<std::string> found = findFirstEntry(pattern);
     if (!found) return std::nullopt;

@@ -204,8 +204,8 @@ class AliasAssignment {
       const BasisKey basis{candidate.prefix, candidate.extension};
       const Earlier* earlier = earlierIn(basis, entry);
       const std::vector<Member>* holders = earlier == nullptr ? nullptr
-                                           : earlier->full   ? earliestIn(basis)
-                                                             : &earlier->members;
+                                           : earlier->full    ? earliestIn(basis)
+                                                              : &earlier->members;
       if (holderAmong(holders, text, &entry)) return true;
     }
     return holderAmong(checksumGroupOf(candidate), text, &entry).has_value();
@@ -217,8 +217,7 @@ class AliasAssignment {
       return std::nullopt;
     }
     if (alias.number <= basisNumbers) {
-      if (auto holder = holderAmong(earliestIn({alias.prefix, alias.extension}), alias.text(), nullptr))
-        return holder;
+      if (auto holder = holderAmong(earliestIn({alias.prefix, alias.extension}), alias.text(), nullptr)) return holder;
     }
     return holderAmong(checksumGroupOf(alias), alias.text(), nullptr);
   }
@@ -305,8 +304,8 @@ class AliasAssignment {
   }
 
   static void keepEarliest(std::vector<Member>& earliest, const Member& entry) {
-    const auto at = std::find_if(earliest.begin(), earliest.end(),
-                                 [&](const Member& kept) { return entry.order < kept.order; });
+    const auto at =
+        std::find_if(earliest.begin(), earliest.end(), [&](const Member& kept) { return entry.order < kept.order; });
     if (earliest.size() == basisNumbers && at == earliest.end()) return;
     earliest.insert(at, entry);
     if (earliest.size() > basisNumbers) earliest.pop_back();

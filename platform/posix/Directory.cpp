@@ -68,8 +68,8 @@ bool Directory::readable() {
 std::optional<CreationKey> Directory::creationKey(std::string_view name) const {
   struct statx status {};
   CreationKey key;
-  if (::statx(handle_, std::string(name).c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC,
-              STATX_BTIME | STATX_INO, &status) != 0)
+  if (::statx(handle_, std::string(name).c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_BTIME | STATX_INO,
+              &status) != 0)
     return std::nullopt;
   if ((status.stx_mask & STATX_BTIME) != 0) {
     key.seconds = status.stx_btime.tv_sec;

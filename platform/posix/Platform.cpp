@@ -83,7 +83,8 @@ SearchHandle FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* found) {
   constexpr SearchHandle noEntry = -1;
   const std::string_view text(pattern);
   const auto slash = text.rfind('/');
-  const std::string_view directoryPart = slash == std::string_view::npos ? std::string_view() : text.substr(0, slash + 1);
+  const std::string_view directoryPart =
+      slash == std::string_view::npos ? std::string_view() : text.substr(0, slash + 1);
   const std::string_view namePattern = text.substr(directoryPart.size());
   if (text.size() >= PATH_MAX || directoryPart.find_first_of("?*") != std::string_view::npos) return noEntry;
   if (namePattern.empty() || namePattern.size() >= sizeof found->cFileName) return noEntry;

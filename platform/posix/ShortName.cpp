@@ -13,7 +13,8 @@ constexpr std::size_t aliasBase = 6;
 // Every name of a large directory goes through these: a table keeps it cheap.
 constexpr std::array<bool, 256> shortNameCharacters = [] {
   std::array<bool, 256> table{};
-  for (int c = 'A'; c <= 'Z'; ++c) table[static_cast<std::size_t>(c)] = table[static_cast<std::size_t>(c - 'A' + 'a')] = true;
+  for (int c = 'A'; c <= 'Z'; ++c)
+    table[static_cast<std::size_t>(c)] = table[static_cast<std::size_t>(c - 'A' + 'a')] = true;
   for (int c = '0'; c <= '9'; ++c) table[static_cast<std::size_t>(c)] = true;
   for (const char c : std::string_view("$%'`-@{}~!#()&_^")) table[static_cast<unsigned char>(c)] = true;
   return table;
@@ -98,7 +99,8 @@ AliasBasis aliasBasis(std::string_view longName) {
   const auto lastDot = name.rfind('.');
   AliasBasis basis;
   basis.base = aliasCharacters(name.substr(0, lastDot), true, aliasBase);
-  if (lastDot != std::string_view::npos) basis.extension = aliasCharacters(name.substr(lastDot + 1), false, maxExtension);
+  if (lastDot != std::string_view::npos)
+    basis.extension = aliasCharacters(name.substr(lastDot + 1), false, maxExtension);
   if (basis.base.empty()) basis.base.push_back('_');
   return basis;
 }

@@ -176,11 +176,16 @@ bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view pre
   const std::size_t length = tilde + 1 + digits + (extension.empty() ? 0 : 1 + extension.size());
   return matchSymbols(pattern, length, [&](std::size_t at) {
     char c = '.';
-    if (at < tilde) c = asciiUpper(prefix[at]);
-    else if (at == tilde) c = '~';
-    else if (at == tilde + 1) return Symbol{firstDigitLow, firstDigitHigh};
-    else if (at <= tilde + digits) return Symbol{'0', '9'};
-    else if (at > tilde + digits + 1) c = asciiUpper(extension[at - tilde - digits - 2]);
+    if (at < tilde)
+      c = asciiUpper(prefix[at]);
+    else if (at == tilde)
+      c = '~';
+    else if (at == tilde + 1)
+      return Symbol{firstDigitLow, firstDigitHigh};
+    else if (at <= tilde + digits)
+      return Symbol{'0', '9'};
+    else if (at > tilde + digits + 1)
+      c = asciiUpper(extension[at - tilde - digits - 2]);
     return Symbol{c, c};
   });
 }

@@ -1,19 +1,19 @@
 // The platform services on Windows: kernel32 itself.
 #define WIN32_LEAN_AND_MEAN
+#include "platform/Platform.h"
+
 #include <windows.h>
 
 #include <cstring>
-
-#include "platform/Platform.h"
 
 namespace platform {
 namespace {
 
 std::string systemMessage(DWORD error) {
   char* text = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-      reinterpret_cast<char*>(&text), 0, nullptr);
+  const DWORD length =
+      ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
   if (length == 0) return "error " + std::to_string(error);
   std::string message(text, length);
   ::LocalFree(text);

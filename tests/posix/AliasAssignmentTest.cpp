@@ -71,13 +71,15 @@ TEST(AliasAssignmentTest, NoAliasEqualsAnotherEntrysShortName) {
   const char* extensions[] = {".txt", ".TXT", ".text", ""};
   for (int round = 0; round < 6; ++round)
     for (const char* stem : stems)
-      for (const char* extension : extensions) directory.add(std::string(stem) + " " + std::to_string(round) + extension);
+      for (const char* extension : extensions)
+        directory.add(std::string(stem) + " " + std::to_string(round) + extension);
   for (const char* taken : {"DATAFI~2.TXT", "DA~1", "D0~3.TEX", "datafi~1"}) directory.add(taken);
 
   std::set<std::string> shortNames;
   AliasAssignment<FakeDirectory> aliases(directory);
   for (const auto& entry : directory.entries) {
-    const std::string shortName = isShortName(entry.name) ? asciiUpper(entry.name) : aliases.aliasOf(entry.name).value();
+    const std::string shortName =
+        isShortName(entry.name) ? asciiUpper(entry.name) : aliases.aliasOf(entry.name).value();
     EXPECT_TRUE(isShortName(shortName)) << entry.name << " -> " << shortName;
     EXPECT_TRUE(shortNames.insert(shortName).second) << entry.name << " -> " << shortName;
   }

@@ -11,9 +11,9 @@ using testing_support::FakeDirectory;
 
 TEST(ListedBeforeTest, UpperCasesAsciiLettersThenComparesBytes) {
   EXPECT_TRUE(listedBefore("A", "b"));
-  EXPECT_TRUE(listedBefore("Z", "_"));   // "_" sorts after the letters
+  EXPECT_TRUE(listedBefore("Z", "_"));  // "_" sorts after the letters
   EXPECT_TRUE(listedBefore("Za", "_a"));
-  EXPECT_TRUE(listedBefore("A", "a"));   // a tie goes by the raw bytes
+  EXPECT_TRUE(listedBefore("A", "a"));  // a tie goes by the raw bytes
   EXPECT_FALSE(listedBefore("a", "A"));
   EXPECT_TRUE(listedBefore("ab", "abc"));
   EXPECT_TRUE(listedBefore("z", "\xC3\xA9"));
@@ -40,17 +40,17 @@ TEST_P(DirectorySearchTest, FindsTheFirstInNtfsOrder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DirectorySearchTest,
-    testing::Values(
-        SearchCase{"DotFirst", {"a", "b"}, false, "*", "."},
-        SearchCase{"NoDotsInTheRoot", {"b", "a"}, true, "*", "a"},
-        SearchCase{"QuestionMarksDoNotMatchDots", {"ab"}, false, "??", "ab"},
-        SearchCase{"CaseFoldedOrder", {"beta", "Alpha", "alpha"}, true, "*a", "Alpha"},
-        SearchCase{"UnderscoreAfterLetters", {"_x", "Zx"}, false, "*x", "Zx"},
-        SearchCase{"NoMatch", {"a.txt"}, false, "*.doc", std::nullopt},
-        SearchCase{"MatchedThroughItsAlias", {"My Documents", "Music"}, false, "MYDOCU~1", "My Documents"},
-        SearchCase{"AliasWildcard", {"zeta", "My Documents"}, false, "mydoc*", "My Documents"},
-        SearchCase{"AliasMatchListedFirstWins", {"MYDOCS", "My Documents"}, false, "MYDOC*", "My Documents"},
-        SearchCase{"ExtensionRulesOnAliases", {"report final.text"}, false, "*.tex", "report final.text"}),
+    testing::Values(SearchCase{"DotFirst", {"a", "b"}, false, "*", "."},
+                    SearchCase{"NoDotsInTheRoot", {"b", "a"}, true, "*", "a"},
+                    SearchCase{"QuestionMarksDoNotMatchDots", {"ab"}, false, "??", "ab"},
+                    SearchCase{"CaseFoldedOrder", {"beta", "Alpha", "alpha"}, true, "*a", "Alpha"},
+                    SearchCase{"UnderscoreAfterLetters", {"_x", "Zx"}, false, "*x", "Zx"},
+                    SearchCase{"NoMatch", {"a.txt"}, false, "*.doc", std::nullopt},
+                    SearchCase{"MatchedThroughItsAlias", {"My Documents", "Music"}, false, "MYDOCU~1", "My Documents"},
+                    SearchCase{"AliasWildcard", {"zeta", "My Documents"}, false, "mydoc*", "My Documents"},
+                    SearchCase{
+                        "AliasMatchListedFirstWins", {"MYDOCS", "My Documents"}, false, "MYDOC*", "My Documents"},
+                    SearchCase{"ExtensionRulesOnAliases", {"report final.text"}, false, "*.tex", "report final.text"}),
     [](const testing::TestParamInfo<SearchCase>& instance) { return std::string(instance.param.name); });
 
 TEST(DirectorySearchTest, UnreadableDirectoryHasNoEntries) {

@@ -10,9 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/posix/TestTree.h"
-
 #include "tests/Placeholders.h"
+#include "tests/posix/TestTree.h"
 
 namespace {
 
@@ -52,17 +51,16 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ConversionCase{"LongNamesShortened", {"{T}/My Documents/report final.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
         ConversionCase{"SpacesAroundRemoved", {"   {T}/My Documents/report final.txt  "}, "{T}/MYDOCU~1/REPORT~1.TXT"},
-        ConversionCase{"ArgumentsJoinedWithOneSpace", {"{T}/My", "Documents/report", "final.txt"},
-                       "{T}/MYDOCU~1/REPORT~1.TXT"},
+        ConversionCase{
+            "ArgumentsJoinedWithOneSpace", {"{T}/My", "Documents/report", "final.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
         ConversionCase{"ShortNamesStayAsOnDisk", {"{T}/Docs/Reports/Summary.txt"}, "{T}/Docs/Reports/Summary.txt"},
         ConversionCase{"AnswerFedBack", {"{T}/mydocu~1/REPORT~1.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
         ConversionCase{"QuotesKept", {"\"{T}/ABCDEFG.TXT\""}, "bAd"},
-        ConversionCase{"TabsKept", {"\t{T}/ABCDEFG.TXT"}, "bAd"},
-        ConversionCase{"NoArgumentText", {}, "bAd"},
-        ConversionCase{"OnlySpaces", {"    "}, "bAd"},
-        ConversionCase{"MissingPath", {"{T}/nothing here.txt"}, "bAd"},
+        ConversionCase{"TabsKept", {"\t{T}/ABCDEFG.TXT"}, "bAd"}, ConversionCase{"NoArgumentText", {}, "bAd"},
+        ConversionCase{"OnlySpaces", {"    "}, "bAd"}, ConversionCase{"MissingPath", {"{T}/nothing here.txt"}, "bAd"},
         ConversionCase{"FileUsedAsDirectory", {"{T}/ABCDEFG.TXT/x"}, "bAd"},
-        ConversionCase{"WildcardsInSeveralComponents", {"{T}/Docs/Rep?rts/Summar?.txt"}, "{T}/Docs/Reports/Summary.txt"},
+        ConversionCase{
+            "WildcardsInSeveralComponents", {"{T}/Docs/Rep?rts/Summar?.txt"}, "{T}/Docs/Reports/Summary.txt"},
         ConversionCase{"WildcardWithoutMatch", {"{T}/Docs/X*/Summary.txt"}, "bAd"},
         ConversionCase{"StarFindsDotFirst", {"{T}/Docs/*"}, "{T}/Docs/."},
         ConversionCase{"WildcardMatchesAnAlias", {"{T}/MYDOC*/report~1.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
@@ -82,7 +80,7 @@ TEST(EndToEndTest, AnswerMustFitTheBufferWithItsTerminator) {
   tree.makeFile(directories + "ABCDEFG.T");
   tree.makeFile(directories + "ABCDEFGH.T");
   EXPECT_EQ(runFresh({directories + "ABCDEFG.T"}, inDirectory(tree.path())).result, directories + "ABCDEFG.T");  // 999
-  EXPECT_EQ(runFresh({directories + "ABCDEFGH.T"}, inDirectory(tree.path())).result, "bAd");                    // 1000
+  EXPECT_EQ(runFresh({directories + "ABCDEFGH.T"}, inDirectory(tree.path())).result, "bAd");                     // 1000
 }
 
 TEST(EndToEndTest, ExistingResultIsNeitherReplacedNorTouched) {

@@ -1,7 +1,9 @@
 // The real binary under faults: each failure ends the run with exit status 1,
 // one line naming the operation, the path and the reason, no result file,
 // and nothing of anybody else's touched.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,6 +62,29 @@ TEST_F(FaultTest, FileSizeLimitReachedWhileWriting) {
   expectFailure(program.run({file}, options), "getvek: cannot write " + program.workPath() + ": File too large\n");
 }
 
+TEST_F(FaultTest, AnotherRunHoldingTheDirectoryTouchesNeitherFile) {
+  const std::string workLeft = "an earlier run's answer, left behind";
+  const std::string earlier = "an earlier result";
+  {
+    const int work = ::open(program.workPath().c_str(), O_WRONLY | O_CREAT, 0644);
+    const int result = ::open(program.resultPath().c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_TRUE(work >= 0 && result >= 0);
+    ASSERT_EQ(::write(work, workLeft.data(), workLeft.size()), static_cast<ssize_t>(workLeft.size()));
+    ASSERT_EQ(::write(result, earlier.data(), earlier.size()), static_cast<ssize_t>(earlier.size()));
+    ::close(work);
+    ::close(result);
+  }
+  const int held = ::open(program.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const RunOutcome run = program.run({file});
+  ::close(held);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.standardError, "getvek: cannot lock " + program.path() + ": another run is using it\n");
+  EXPECT_EQ(run.workFile, workLeft);
+  EXPECT_EQ(run.result, earlier);
+}
+
 // Runs started together in one program directory: every result file that
 // appears holds one run's whole answer, and every other run says why it
 // gave way.
@@ -70,7 +95,8 @@ TEST(ConcurrentRunsTest, NeverLeaveATornResult) {
   std::vector<std::string> answers;
   for (int i = 0; i < runsAtOnce; ++i) {
     // Of different lengths, so that a mix of two could not pass for one.
-    answers.push_back(tree.makeFile(std::string(static_cast<std::size_t>(i % 8 + 1), 'A') + "." + std::to_string(i % 10)));
+    answers.push_back(
+        tree.makeFile(std::string(static_cast<std::size_t>(i % 8 + 1), 'A') + "." + std::to_string(i % 10)));
   }
   const ProgramDirectory program;
   int succeeded = 0;
@@ -82,7 +108,8 @@ TEST(ConcurrentRunsTest, NeverLeaveATornResult) {
     std::vector<RunOutcome> outcomes;
     for (const StartedRun& run : started) outcomes.push_back(program.finish(run));
 
-    const std::optional<std::string> result = exists(program.resultPath()) ? std::optional(readFile(program.resultPath())) : std::nullopt;
+    const std::optional<std::string> result =
+        exists(program.resultPath()) ? std::optional(readFile(program.resultPath())) : std::nullopt;
     int zeros = 0;
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
       const RunOutcome& outcome = outcomes[i];
@@ -98,7 +125,8 @@ TEST(ConcurrentRunsTest, NeverLeaveATornResult) {
     EXPECT_EQ(zeros, 1) << "round " << round;
     if (exists(program.workPath())) {
       const std::string left = readFile(program.workPath());
-      EXPECT_TRUE(std::find(answers.begin(), answers.end(), left) != answers.end()) << "round " << round << ": " << left;
+      EXPECT_TRUE(std::find(answers.begin(), answers.end(), left) != answers.end())
+          << "round " << round << ": " << left;
     }
     succeeded += zeros;
   }

@@ -80,7 +80,8 @@ TEST(HostileInputTest, SeparatorRuns) {
 
 TEST(HostileInputTest, NamesOnDiskThatWindowsForbids) {
   TempTree tree;
-  for (const char* name : {"a:b", "c\\d", "e?f", "g*h", "tab\there.txt", "bad\xff name.txt", "new\nline"}) tree.makeFile(name);
+  for (const char* name : {"a:b", "c\\d", "e?f", "g*h", "tab\there.txt", "bad\xff name.txt", "new\nline"})
+    tree.makeFile(name);
   EXPECT_EQ(answerOf({tree / "a:b"}), tree / "A_B~1");
   EXPECT_EQ(answerOf({tree / "c\\d"}), tree / "C_D~1");
   EXPECT_EQ(answerOf({tree / "tab\there.txt"}), tree / "TAB_HE~1.TXT");

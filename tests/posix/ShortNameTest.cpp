@@ -17,10 +17,9 @@ TEST_P(IsShortNameTest, Classifies) { EXPECT_EQ(isShortName(GetParam().name), Ge
 
 INSTANTIATE_TEST_SUITE_P(
     Names, IsShortNameTest,
-    testing::Values(ShortNameCase{"README.TXT", true}, ShortNameCase{"readme.txt", true},
-                    ShortNameCase{"A", true}, ShortNameCase{"ABCDEFGH.ABC", true},
-                    ShortNameCase{"$%'`-@{}.~!#", true}, ShortNameCase{"()&_^", true},
-                    ShortNameCase{"ABCDEFGHI", false}, ShortNameCase{"A.ABCD", false},
+    testing::Values(ShortNameCase{"README.TXT", true}, ShortNameCase{"readme.txt", true}, ShortNameCase{"A", true},
+                    ShortNameCase{"ABCDEFGH.ABC", true}, ShortNameCase{"$%'`-@{}.~!#", true},
+                    ShortNameCase{"()&_^", true}, ShortNameCase{"ABCDEFGHI", false}, ShortNameCase{"A.ABCD", false},
                     ShortNameCase{"A.B.C", false}, ShortNameCase{"A.", false}, ShortNameCase{".A", false},
                     ShortNameCase{"", false}, ShortNameCase{"A B", false}, ShortNameCase{"A+B", false},
                     ShortNameCase{"caf\xC3\xA9", false}, ShortNameCase{".", false}, ShortNameCase{"..", false}));

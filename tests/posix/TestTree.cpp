@@ -2,8 +2,8 @@
 
 #include <fcntl.h>
 #include <ftw.h>
-#include <poll.h>
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -46,7 +46,8 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err, int timeout
   int open = 2;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
   while (open > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     if (::poll(fds, 2, static_cast<int>(left.count())) < 0) {
       if (errno == EINTR) continue;

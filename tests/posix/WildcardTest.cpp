@@ -13,9 +13,7 @@ struct MatchCase {
   bool matches;
 };
 
-void PrintTo(const MatchCase& c, std::ostream* out) {
-  *out << '"' << c.pattern << "\" on \"" << c.name << '"';
-}
+void PrintTo(const MatchCase& c, std::ostream* out) { *out << '"' << c.pattern << "\" on \"" << c.name << '"'; }
 
 class WildcardTest : public testing::TestWithParam<MatchCase> {};
 
@@ -38,8 +36,7 @@ INSTANTIATE_TEST_SUITE_P(
         // "*." keeps names without an extension.
         MatchCase{"*.", "abc", true}, MatchCase{"*.", "abc.d", false}, MatchCase{"a*.", "abc", true},
         // A star before a dot stops at the name's last dot.
-        MatchCase{"*.txt", "a.b.txt", true}, MatchCase{"*.txt", "a.txt.bak", false},
-        MatchCase{"*.txt", ".txt", true},
+        MatchCase{"*.txt", "a.b.txt", true}, MatchCase{"*.txt", "a.txt.bak", false}, MatchCase{"*.txt", ".txt", true},
         // A dot before a wildcard may stand for the end of the name.
         MatchCase{"a.*", "a", true}, MatchCase{"a.*", "a.txt", true}, MatchCase{"a.?", "a", true},
         MatchCase{"a.?", "ab", false},

@@ -3,9 +3,8 @@
 // directory. Expected short forms come from the platform itself, so nothing
 // here depends on how a file system spells its aliases.
 #define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <optional>
 #include <stdexcept>
@@ -79,7 +78,8 @@ class TempTree {
 
   void makeFile(const std::string& relative) const {
     std::size_t at = 0;
-    while ((at = relative.find('\\', at)) != std::string::npos) CreateDirectoryA((*this / relative.substr(0, at++)).c_str(), nullptr);
+    while ((at = relative.find('\\', at)) != std::string::npos)
+      CreateDirectoryA((*this / relative.substr(0, at++)).c_str(), nullptr);
     writeFile(*this / relative, "content");
   }
 
@@ -127,15 +127,16 @@ class ProgramDirectory {
     startup.hStdOutput = errorWrite;
     startup.hStdError = errorWrite;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(executable().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process))
+    if (!CreateProcessA(executable().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process))
       throw std::runtime_error("CreateProcessA " + commandLine);
     CloseHandle(errorWrite);
 
     RunOutcome outcome;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(errorRead, buffer, sizeof buffer, &got, nullptr) && got > 0) outcome.standardError.append(buffer, got);
+    while (ReadFile(errorRead, buffer, sizeof buffer, &got, nullptr) && got > 0)
+      outcome.standardError.append(buffer, got);
     CloseHandle(errorRead);
     WaitForSingleObject(process.hProcess, INFINITE);
     GetExitCodeProcess(process.hProcess, &outcome.exitCode);
@@ -170,7 +171,8 @@ class ConversionTest : public testing::TestWithParam<ConversionCase> {
 TEST_P(ConversionTest, LeavesTheAnswerInTheResultFile) {
   const ConversionCase& c = GetParam();
   const RunOutcome outcome = ProgramDirectory().run(testing_support::substituteTree(c.commandLine, tree.path()));
-  const std::string expected = c.shortFormOf ? shortPathOf(testing_support::substituteTree(c.shortFormOf, tree.path())) : "bAd";
+  const std::string expected =
+      c.shortFormOf ? shortPathOf(testing_support::substituteTree(c.shortFormOf, tree.path())) : "bAd";
   EXPECT_EQ(outcome.result, expected);
   EXPECT_EQ(outcome.workFile, std::nullopt);
   EXPECT_EQ(outcome.exitCode, 0u);
@@ -179,23 +181,24 @@ TEST_P(ConversionTest, LeavesTheAnswerInTheResultFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConversionTest,
-    testing::Values(
-        ConversionCase{"SpacesAround", "\"{EXE}\"    {T}\\My Documents\\report final.txt   ",
-                       "{T}\\My Documents\\report final.txt"},
-        ConversionCase{"SpacesInsideNeedNoQuotes", "\"{EXE}\" {T}\\My Documents\\report final.txt",
-                       "{T}\\My Documents\\report final.txt"},
-        ConversionCase{"TabsSeparateTheProgramName", "\"{EXE}\"\t \t{T}\\Docs\\Reports\\Summary.txt",
-                       "{T}\\Docs\\Reports\\Summary.txt"},
-        ConversionCase{"UnquotedProgramName", "{EXE} {T}\\Docs\\Reports\\Summary.txt", "{T}\\Docs\\Reports\\Summary.txt"},
-        ConversionCase{"QuotedPathKeepsItsQuotes", "\"{EXE}\" \"{T}\\My Documents\\report final.txt\"", nullptr},
-        ConversionCase{"TrailingTabKept", "\"{EXE}\" {T}\\Docs\\Reports\\Summary.txt\t", nullptr},
-        ConversionCase{"NoArgumentText", "\"{EXE}\"", nullptr},
-        ConversionCase{"OnlySpaces", "\"{EXE}\"      ", nullptr},
-        ConversionCase{"MissingPath", "\"{EXE}\" {T}\\nothing here.txt", nullptr},
-        ConversionCase{"WildcardsInSeveralComponents", "\"{EXE}\" {T}\\Docs\\Rep?rts\\Summar?.txt",
-                       "{T}\\Docs\\Reports\\Summary.txt"},
-        ConversionCase{"WildcardWithoutMatch", "\"{EXE}\" {T}\\Docs\\X*\\Summary.txt", nullptr},
-        ConversionCase{"StarFindsDotFirst", "\"{EXE}\" {T}\\Docs\\*", "{T}\\Docs\\."}),
+    testing::Values(ConversionCase{"SpacesAround", "\"{EXE}\"    {T}\\My Documents\\report final.txt   ",
+                                   "{T}\\My Documents\\report final.txt"},
+                    ConversionCase{"SpacesInsideNeedNoQuotes", "\"{EXE}\" {T}\\My Documents\\report final.txt",
+                                   "{T}\\My Documents\\report final.txt"},
+                    ConversionCase{"TabsSeparateTheProgramName", "\"{EXE}\"\t \t{T}\\Docs\\Reports\\Summary.txt",
+                                   "{T}\\Docs\\Reports\\Summary.txt"},
+                    ConversionCase{"UnquotedProgramName", "{EXE} {T}\\Docs\\Reports\\Summary.txt",
+                                   "{T}\\Docs\\Reports\\Summary.txt"},
+                    ConversionCase{"QuotedPathKeepsItsQuotes", "\"{EXE}\" \"{T}\\My Documents\\report final.txt\"",
+                                   nullptr},
+                    ConversionCase{"TrailingTabKept", "\"{EXE}\" {T}\\Docs\\Reports\\Summary.txt\t", nullptr},
+                    ConversionCase{"NoArgumentText", "\"{EXE}\"", nullptr},
+                    ConversionCase{"OnlySpaces", "\"{EXE}\"      ", nullptr},
+                    ConversionCase{"MissingPath", "\"{EXE}\" {T}\\nothing here.txt", nullptr},
+                    ConversionCase{"WildcardsInSeveralComponents", "\"{EXE}\" {T}\\Docs\\Rep?rts\\Summar?.txt",
+                                   "{T}\\Docs\\Reports\\Summary.txt"},
+                    ConversionCase{"WildcardWithoutMatch", "\"{EXE}\" {T}\\Docs\\X*\\Summary.txt", nullptr},
+                    ConversionCase{"StarFindsDotFirst", "\"{EXE}\" {T}\\Docs\\*", "{T}\\Docs\\."}),
     [](const testing::TestParamInfo<ConversionCase>& instance) { return std::string(instance.param.name); });
 
 TEST(EndToEndTest, ExistingResultIsNeitherReplacedNorTouched) {
@@ -205,7 +208,9 @@ TEST(EndToEndTest, ExistingResultIsNeitherReplacedNorTouched) {
   writeFile(program.resultPath(), "earlier answer");
   const RunOutcome outcome = program.run("\"{EXE}\" " + (tree / "Docs\\Reports\\Summary.txt"));
   EXPECT_EQ(outcome.exitCode, 1u);
-  EXPECT_EQ(outcome.standardError.rfind("getvek: cannot rename " + program.workPath() + " to " + program.resultPath() + ": ", 0), 0u)
+  EXPECT_EQ(outcome.standardError.rfind(
+                "getvek: cannot rename " + program.workPath() + " to " + program.resultPath() + ": ", 0),
+            0u)
       << outcome.standardError;
   EXPECT_EQ(outcome.result, "earlier answer");
   EXPECT_EQ(outcome.workFile, shortPathOf(tree / "Docs\\Reports\\Summary.txt"));
