@@ -1,26 +1,67 @@
 // Alias making on arbitrary names, created in the order given: every alias
-// is a valid 8.3 name, equal to no other entry's short name, the same when
-// worked out again, and leads back to its entry. Input: names separated by
-// "/" (NUL bytes too, as a directory cannot hold either in a name).
+// is the one a plain simulation of the whole directory gives (every entry in
+// creation order, each taking the first number not yet taken), is a valid
+// 8.3 name equal to no other entry's short name, and leads back to its
+// entry. The ordered search agrees with the plainest reading of it: sort
+// the whole directory, take the first entry whose name or alias matches.
+// Input: a pattern, then names, separated by "/" (NUL bytes too, as a
+// directory cannot hold either in a name).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/posix/AliasAssignment.h"
+#include "platform/posix/DirectorySearch.h"
 #include "platform/posix/ShortName.h"
 #include "tests/posix/FakeDirectory.h"
 
 using platform::posix::AliasAssignment;
 using testing_support::FakeDirectory;
 
+namespace {
+
+// Every alias of the directory at once, the obvious way: no groups, no
+// passes, the whole directory in memory.
+std::map<std::string, std::string> simulateAliases(const FakeDirectory& directory) {
+  using namespace platform::posix;
+  std::set<std::string> taken;
+  for (const auto& entry : directory.entries)
+    if (isShortName(entry.name)) taken.insert(asciiUpper(entry.name));
+  std::map<std::string, std::string> aliases;
+  for (const auto& entry : directory.entries) {  // in creation order
+    if (isShortName(entry.name)) continue;
+    const AliasBasis basis = aliasBasis(entry.name);
+    std::string alias;
+    for (unsigned number = 1; number <= 4 && alias.empty(); ++number) {
+      const std::string candidate = numberedAlias(basis.base, number, basis.extension).text();
+      if (taken.count(candidate) == 0) alias = candidate;
+    }
+    const std::string prefix = checksumPrefix(basis, aliasChecksum(entry.name));
+    for (unsigned number = 1; alias.empty(); ++number) {
+      const std::string candidate = numberedAlias(prefix, number, basis.extension).text();
+      if (taken.count(candidate) == 0) alias = candidate;
+    }
+    taken.insert(alias);
+    aliases[entry.name] = alias;
+  }
+  return aliases;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const std::size_t patternEnd = std::min(input.find_first_of(std::string_view("/\0", 2)), input.size());
+  const std::string pattern(input.substr(0, patternEnd));
   FakeDirectory directory;
   std::set<std::string> names;
-  for (std::size_t at = 0; at <= input.size() && names.size() < 24;) {
+  for (std::size_t at = patternEnd + 1; at <= input.size() && names.size() < 24;) {
     const std::size_t end = std::min(input.find_first_of(std::string_view("/\0", 2), at), input.size());
     const std::string name(input.substr(at, end - at));
     if (!name.empty() && name != "." && name != ".." && name.size() <= 255 && names.insert(name).second)
@@ -33,14 +74,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::set<std::string> shortNames;
   for (const auto& entry : directory.entries)
     if (platform::posix::isShortName(entry.name)) shortNames.insert(platform::posix::asciiUpper(entry.name));
+  const std::map<std::string, std::string> expected = simulateAliases(directory);
   AliasAssignment<FakeDirectory> aliases(directory);
   for (const auto& entry : directory.entries) {
     if (platform::posix::isShortName(entry.name)) continue;
     const std::optional<std::string> alias = aliases.aliasOf(entry.name);
-    if (!alias || !platform::posix::isShortName(*alias)) std::abort();
+    if (alias != expected.at(entry.name)) std::abort();
+    if (!platform::posix::isShortName(*alias)) std::abort();
     if (!shortNames.insert(*alias).second) std::abort();
     if (AliasAssignment<FakeDirectory>(directory).aliasOf(entry.name) != alias) std::abort();
     if (AliasAssignment<FakeDirectory>(directory).entryWithAlias(*alias) != entry.name) std::abort();
   }
+
+  if (pattern.empty()) return 0;
+  using namespace platform::posix;
+  const WildcardPattern wildcards = translateWildcards(pattern);
+  std::vector<std::string> listed(names.begin(), names.end());
+  std::sort(listed.begin(), listed.end(), listedBefore);
+  listed.insert(listed.begin(), {".", ".."});
+  std::optional<std::string> first;
+  for (const std::string& name : listed) {
+    const auto alias = expected.find(name);
+    if (matchesWildcards(wildcards, name) || (alias != expected.end() && matchesWildcards(wildcards, alias->second))) {
+      first = name;
+      break;
+    }
+  }
+  if (findFirstMatch(directory, pattern) != first) std::abort();
   return 0;
 }
