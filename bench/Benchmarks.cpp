@@ -13,8 +13,8 @@
 
 #include "conversion/Resolve.h"
 #include "platform/Platform.h"
-#include "platform/posix/ShortName.h"
-#include "platform/posix/Wildcard.h"
+#include "windowsnames/ShortName.h"
+#include "windowsnames/Wildcard.h"
 
 namespace {
 
@@ -61,22 +61,22 @@ std::string directoryOf(bool shared, long entries) {
 }
 
 void BM_TranslateWildcards(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(platform::posix::translateWildcards("Rep?rt*final.d?c"));
+  for (auto _ : state) benchmark::DoNotOptimize(WindowsNames::translateWildcards("Rep?rt*final.d?c"));
 }
 BENCHMARK(BM_TranslateWildcards);
 
 void BM_MatchWildcards(benchmark::State& state) {
-  const auto pattern = platform::posix::translateWildcards("*050000.t?t");
+  const auto pattern = WindowsNames::translateWildcards("*050000.t?t");
   for (auto _ : state)
-    benchmark::DoNotOptimize(platform::posix::matchesWildcards(pattern, "long shared prefix 050000.txt"));
+    benchmark::DoNotOptimize(WindowsNames::matchesWildcards(pattern, "long shared prefix 050000.txt"));
 }
 BENCHMARK(BM_MatchWildcards);
 
 void BM_AliasBasisAndChecksum(benchmark::State& state) {
   for (auto _ : state) {
-    const auto basis = platform::posix::aliasBasis("long shared prefix 050000.txt");
+    const auto basis = WindowsNames::aliasBasis("long shared prefix 050000.txt");
     benchmark::DoNotOptimize(
-        platform::posix::checksumPrefix(basis, platform::posix::aliasChecksum("long shared prefix 050000.txt")));
+        WindowsNames::checksumPrefix(basis, WindowsNames::aliasChecksum("long shared prefix 050000.txt")));
   }
 }
 BENCHMARK(BM_AliasBasisAndChecksum);
@@ -88,11 +88,11 @@ void BM_FindFirstFile(benchmark::State& state) {
   const long entries = state.range(1);
   const std::string target = nameOf(shared, entries / 2);
   const std::string pattern = directoryOf(shared, entries) + "/*" + target.substr(target.size() - 9);
-  platform::WIN32_FIND_DATAA found;
+  Platform::WIN32_FIND_DATAA found;
   for (auto _ : state) {
-    const auto handle = platform::FindFirstFileA(pattern.c_str(), &found);
+    const auto handle = Platform::FindFirstFileA(pattern.c_str(), &found);
     if (handle <= 0 || target != found.cFileName) state.SkipWithError("wrong entry");
-    platform::FindClose(handle);
+    Platform::FindClose(handle);
   }
   state.SetComplexityN(entries);
 }
@@ -103,7 +103,7 @@ void BM_GetShortPathName(benchmark::State& state) {
   const std::string path = directoryOf(shared, entries) + "/" + nameOf(shared, entries / 2);
   char buffer[1000];
   for (auto _ : state) {
-    if (platform::GetShortPathNameA(path.c_str(), buffer, sizeof buffer) == 0) state.SkipWithError("no short form");
+    if (Platform::GetShortPathNameA(path.c_str(), buffer, sizeof buffer) == 0) state.SkipWithError("no short form");
   }
   state.SetComplexityN(entries);
 }
@@ -124,7 +124,7 @@ void BM_Resolve(benchmark::State& state) {
   touch(tree + "/Documents/Quarterly Reports/Summary 2026.txt");
   const std::string text = tree + "/Doc?ments/Quarterly*/Summ*2026.t?t";
   for (auto _ : state) {
-    if (!GetVEK::Resolve(text)) state.SkipWithError("no match");
+    if (!GetVEK::resolve(text)) state.SkipWithError("no match");
   }
 }
 BENCHMARK(BM_Resolve)->Unit(benchmark::kMicrosecond);

@@ -22,23 +22,23 @@ std::string_view trimSpaces(std::string_view text) {
 
 }  // namespace
 
-void Convert(std::string_view commandText, std::string_view programDirectory) {
+void convert(std::string_view commandText, std::string_view programDirectory) {
   const std::string_view argumentText = trimSpaces(commandText);
   std::string workPath(programDirectory);
-  workPath += platform::nativePathSyntax.separator;
+  workPath += Platform::nativePathSyntax.separator;
   workPath += workFileName;
   const std::string finalPath = workPath + 'T';
 
-  const platform::OutputFile work = platform::openFileForWriting(workPath);
+  const Platform::OutputFile work = Platform::openFileForWriting(workPath);
 
   const std::optional<std::string> longPath =
-      holdsWildcard(argumentText) ? Resolve(argumentText) : std::optional<std::string>(argumentText);
+      holdsWildcard(argumentText) ? resolve(argumentText) : std::optional<std::string>(argumentText);
 
   std::array<char, shortNameCapacity> buffer;
   buffer.fill(' ');
   std::int32_t count = 0;
   if (longPath && !longPath->empty())
-    count = static_cast<std::int32_t>(platform::GetShortPathNameA(longPath->c_str(), buffer.data(), shortNameCapacity));
+    count = static_cast<std::int32_t>(Platform::GetShortPathNameA(longPath->c_str(), buffer.data(), shortNameCapacity));
 
   // A count above the capacity is the size the platform would need: the
   // buffer then holds no answer.
@@ -46,11 +46,11 @@ void Convert(std::string_view commandText, std::string_view programDirectory) {
   const std::string_view result =
       answered ? std::string_view(buffer.data(), static_cast<std::size_t>(count)) : failureMarker;
 
-  platform::writeFile(work, result);
-  platform::closeFile(work);
-  platform::renameFile(workPath, finalPath);
+  Platform::writeFile(work, result);
+  Platform::closeFile(work);
+  Platform::renameFile(workPath, finalPath);
 }
 
-void Main(int argc, char** argv) { Convert(platform::argumentText(argc, argv), platform::programDirectory()); }
+void run(int argc, char** argv) { convert(Platform::argumentText(argc, argv), Platform::programDirectory()); }
 
 }  // namespace GetVEK

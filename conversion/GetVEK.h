@@ -12,10 +12,10 @@ inline constexpr std::string_view workFileName = "VEK.TX";  // the result file i
 // Converts `commandText` and leaves the short form, or the failure marker, in
 // VEK.TXT in `programDirectory`, written as VEK.TX first and renamed once
 // complete. A failed file operation ends the process (see platform/Platform.h).
-void Convert(std::string_view commandText, std::string_view programDirectory);
+void convert(std::string_view commandText, std::string_view programDirectory);
 
 // The whole run, with the argument text and program directory the platform
 // supplies.
-void Main(int argc, char** argv);
+void run(int argc, char** argv);
 
 }  // namespace GetVEK

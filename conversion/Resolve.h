@@ -15,7 +15,7 @@ inline bool holdsWildcard(std::string_view text) { return text.find_first_of("?*
 
 // The part of `head` that names the directory being searched: up to its last
 // separator, else up to its drive colon, else nothing.
-inline std::string_view directoryPrefix(std::string_view head, const platform::PathSyntax& syntax) {
+inline std::string_view directoryPrefix(std::string_view head, const Platform::PathSyntax& syntax) {
   if (const auto separator = head.rfind(syntax.separator); separator != std::string_view::npos)
     return head.substr(0, separator + 1);
   if (syntax.driveColon != '\0') {
@@ -28,7 +28,7 @@ inline std::string_view directoryPrefix(std::string_view head, const platform::P
 // `findFirstEntry(pattern)` gives the long name of the first entry that the
 // platform's search reports for `pattern`, or nothing.
 template <class FindFirstEntry>
-std::optional<std::string> Resolve(std::string_view argumentText, const platform::PathSyntax& syntax,
+std::optional<std::string> resolve(std::string_view argumentText, const Platform::PathSyntax& syntax,
                                    FindFirstEntry&& findFirstEntry) {
   std::string resolved;
   // Always a tail of the argument text, so it is never copied.
@@ -57,6 +57,6 @@ std::optional<std::string> Resolve(std::string_view argumentText, const platform
 }
 
 // Resolution against the platform's own directory search and path syntax.
-std::optional<std::string> Resolve(std::string_view argumentText);
+std::optional<std::string> resolve(std::string_view argumentText);
 
 }  // namespace GetVEK

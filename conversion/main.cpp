@@ -3,6 +3,6 @@
 // The exit status carries no result: a run that gets this far has left its
 // answer, whatever it is, in the result file.
 int main(int argc, char** argv) {
-  GetVEK::Main(argc, argv);
+  GetVEK::run(argc, argv);
   return 0;
 }

@@ -16,20 +16,20 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/AliasAssignment.h"
-#include "platform/posix/DirectorySearch.h"
-#include "platform/posix/ShortName.h"
-#include "tests/posix/FakeDirectory.h"
+#include "tests/windowsnames/FakeDirectory.h"
+#include "windowsnames/AliasAssignment.h"
+#include "windowsnames/DirectorySearch.h"
+#include "windowsnames/ShortName.h"
 
-using platform::posix::AliasAssignment;
-using testing_support::FakeDirectory;
+using TestSupport::FakeDirectory;
+using WindowsNames::AliasAssignment;
 
 namespace {
 
 // Every alias of the directory at once, the obvious way: no groups, no
 // passes, the whole directory in memory.
 std::map<std::string, std::string> simulateAliases(const FakeDirectory& directory) {
-  using namespace platform::posix;
+  using namespace WindowsNames;
   std::set<std::string> taken;
   for (const auto& entry : directory.entries)
     if (isShortName(entry.name)) taken.insert(asciiUpper(entry.name));
@@ -73,21 +73,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // repeat anything.
   std::set<std::string> shortNames;
   for (const auto& entry : directory.entries)
-    if (platform::posix::isShortName(entry.name)) shortNames.insert(platform::posix::asciiUpper(entry.name));
+    if (WindowsNames::isShortName(entry.name)) shortNames.insert(WindowsNames::asciiUpper(entry.name));
   const std::map<std::string, std::string> expected = simulateAliases(directory);
   AliasAssignment<FakeDirectory> aliases(directory);
   for (const auto& entry : directory.entries) {
-    if (platform::posix::isShortName(entry.name)) continue;
+    if (WindowsNames::isShortName(entry.name)) continue;
     const std::optional<std::string> alias = aliases.aliasOf(entry.name);
     if (alias != expected.at(entry.name)) std::abort();
-    if (!platform::posix::isShortName(*alias)) std::abort();
+    if (!WindowsNames::isShortName(*alias)) std::abort();
     if (!shortNames.insert(*alias).second) std::abort();
     if (AliasAssignment<FakeDirectory>(directory).aliasOf(entry.name) != alias) std::abort();
     if (AliasAssignment<FakeDirectory>(directory).entryWithAlias(*alias) != entry.name) std::abort();
   }
 
   if (pattern.empty()) return 0;
-  using namespace platform::posix;
+  using namespace WindowsNames;
   const WildcardPattern wildcards = translateWildcards(pattern);
   std::vector<std::string> listed(names.begin(), names.end());
   std::sort(listed.begin(), listed.end(), listedBefore);

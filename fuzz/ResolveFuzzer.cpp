@@ -28,9 +28,9 @@ std::optional<std::string> standInSearch(const std::string& pattern) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const platform::PathSyntax syntax = data[0] % 2 == 0 ? platform::windowsPathSyntax : platform::posixPathSyntax;
+  const Platform::PathSyntax syntax = data[0] % 2 == 0 ? Platform::windowsPathSyntax : Platform::posixPathSyntax;
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
-  const std::optional<std::string> longPath = GetVEK::Resolve(text, syntax, [&](const std::string& pattern) {
+  const std::optional<std::string> longPath = GetVEK::resolve(text, syntax, [&](const std::string& pattern) {
     std::optional<std::string> found = standInSearch(pattern);
     // A platform never reports a name holding its own separator.
     if (found && found->find(syntax.separator) != std::string::npos) found.reset();

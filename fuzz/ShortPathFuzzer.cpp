@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/posix/AliasAssignment.h"
-#include "platform/posix/Directory.h"
-#include "platform/posix/ShortName.h"
+#include "platform/linux/Directory.h"
+#include "windowsnames/AliasAssignment.h"
+#include "windowsnames/ShortName.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return
 
 std::string shortPathOf(const std::string& path) {
   char buffer[1000];
-  const std::uint32_t length = platform::GetShortPathNameA(path.c_str(), buffer, sizeof buffer);
+  const std::uint32_t length = Platform::GetShortPathNameA(path.c_str(), buffer, sizeof buffer);
   if (length == 0 || length >= sizeof buffer) std::abort();
   return std::string(buffer, length);
 }
@@ -39,7 +39,7 @@ std::string shortPathOf(const std::string& path) {
 std::string longPathOf(const std::string& shortForm) {
   std::string path = root;
   std::string_view below = std::string_view(shortForm).substr(root.size() + 1);
-  std::optional<platform::posix::Directory> directory = platform::posix::Directory::openStart(true);
+  std::optional<Platform::Linux::Directory> directory = Platform::Linux::Directory::openStart(true);
   for (std::string_view component : {std::string_view("tmp"), std::string_view("gvfuzz")})
     directory = directory->openSubdirectory(component);
   while (!below.empty()) {
@@ -47,7 +47,7 @@ std::string longPathOf(const std::string& shortForm) {
     const std::string_view component = below.substr(0, end);
     std::string name(component);
     if (!directory->hasEntry(component))
-      name = platform::posix::AliasAssignment<platform::posix::Directory>(*directory).entryWithAlias(component).value();
+      name = WindowsNames::AliasAssignment<Platform::Linux::Directory>(*directory).entryWithAlias(component).value();
     path += "/" + name;
     below.remove_prefix(std::min(end + 1, below.size()));
     if (!below.empty()) directory = directory->openSubdirectory(name);
@@ -66,7 +66,7 @@ void checkShortForm(const std::string& answer) {
   const std::string_view below = std::string_view(answer).substr(root.size() + 1);
   for (std::size_t at = 0; at <= below.size();) {
     const std::size_t end = std::min(below.find('/', at), below.size());
-    if (!platform::posix::isShortName(below.substr(at, end - at))) std::abort();
+    if (!WindowsNames::isShortName(below.substr(at, end - at))) std::abort();
     at = end + 1;
   }
 }

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/Wildcard.h"
+#include "windowsnames/Wildcard.h"
 
 namespace {
 
@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<Token> tokens = translate(pattern);
   Reference reference{tokens, name, name.rfind('.'), {}};
   const bool expected = reference.match(0, 0);
-  const bool actual = platform::posix::matchesWildcards(platform::posix::translateWildcards(pattern), name);
+  const bool actual = WindowsNames::matchesWildcards(WindowsNames::translateWildcards(pattern), name);
   if (expected != actual) std::abort();
   return 0;
 }

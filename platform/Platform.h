@@ -1,5 +1,5 @@
 // The operating-system services that the conversion calls. One header for
-// every platform; the sources under windows/ or posix/ are chosen at build
+// every platform; the sources under windows/ or linux/ are chosen at build
 // time. The search and short-name operations carry the kernel32 names and
 // meaning they have on Windows, so the conversion code reads the same on both.
 #pragma once
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace Platform {
 
 // The characters a path gives special meaning to. A driveColon of '\0' means
 // the platform has no drive letters.
@@ -68,4 +68,4 @@ void writeFile(OutputFile file, std::string_view bytes);
 void closeFile(OutputFile file);
 void renameFile(const std::string& from, const std::string& to);  // never replaces
 
-}  // namespace platform
+}  // namespace Platform

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace testing_support {
+namespace TestSupport {
 
 inline std::string substitute(std::string text, std::string_view placeholder, const std::string& value) {
   for (auto at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at + value.size()))
@@ -17,4 +17,4 @@ inline std::string substituteTree(std::string text, const std::string& tree) {
   return substitute(std::move(text), "{T}", tree);
 }
 
-}  // namespace testing_support
+}  // namespace TestSupport

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-namespace platform {
+namespace Platform {
 namespace {
 
 std::string systemMessage(DWORD error) {
@@ -103,4 +103,4 @@ void renameFile(const std::string& from, const std::string& to) {
   if (!::MoveFileA(from.c_str(), to.c_str())) endRun("rename " + from + " to " + to, ::GetLastError());
 }
 
-}  // namespace platform
+}  // namespace Platform

@@ -114,7 +114,7 @@ class ProgramDirectory {
 
   // Starts the tool with `commandLine` exactly, "{EXE}" standing for its path.
   RunOutcome run(std::string commandLine) const {
-    commandLine = testing_support::substitute(std::move(commandLine), "{EXE}", executable());
+    commandLine = TestSupport::substitute(std::move(commandLine), "{EXE}", executable());
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE errorRead = nullptr;
     HANDLE errorWrite = nullptr;
@@ -170,9 +170,9 @@ class ConversionTest : public testing::TestWithParam<ConversionCase> {
 
 TEST_P(ConversionTest, LeavesTheAnswerInTheResultFile) {
   const ConversionCase& c = GetParam();
-  const RunOutcome outcome = ProgramDirectory().run(testing_support::substituteTree(c.commandLine, tree.path()));
+  const RunOutcome outcome = ProgramDirectory().run(TestSupport::substituteTree(c.commandLine, tree.path()));
   const std::string expected =
-      c.shortFormOf ? shortPathOf(testing_support::substituteTree(c.shortFormOf, tree.path())) : "bAd";
+      c.shortFormOf ? shortPathOf(TestSupport::substituteTree(c.shortFormOf, tree.path())) : "bAd";
   EXPECT_EQ(outcome.result, expected);
   EXPECT_EQ(outcome.workFile, std::nullopt);
   EXPECT_EQ(outcome.exitCode, 0u);

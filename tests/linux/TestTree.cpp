@@ -1,4 +1,4 @@
-#include "tests/posix/TestTree.h"
+#include "tests/linux/TestTree.h"
 
 #include <fcntl.h>
 #include <ftw.h>
@@ -18,7 +18,7 @@
 
 extern char** environ;
 
-namespace testing_support {
+namespace TestSupport {
 namespace {
 
 void check(bool ok, const std::string& what) {
@@ -175,4 +175,4 @@ RunOutcome runFresh(const std::vector<std::string>& arguments, const RunOptions&
   return ProgramDirectory().run(arguments, options);
 }
 
-}  // namespace testing_support
+}  // namespace TestSupport

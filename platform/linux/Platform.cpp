@@ -1,6 +1,6 @@
-// The platform services on POSIX, where file systems keep no short names:
+// The platform services on Linux, where file systems keep no short names:
 // the search and the short-name query emulate Windows' with aliases made by
-// its rules (see ShortName.h and AliasAssignment.h).
+// its rules (see windowsnames/).
 #include "platform/Platform.h"
 
 #include <errno.h>
@@ -13,10 +13,10 @@
 
 #include <cstring>
 
-#include "platform/posix/DirectorySearch.h"
-#include "platform/posix/PathLookup.h"
+#include "platform/linux/PathLookup.h"
+#include "windowsnames/DirectorySearch.h"
 
-namespace platform {
+namespace Platform {
 namespace {
 
 // The unhandled-error path: one line, exit status 1, nothing more done.
@@ -89,9 +89,9 @@ SearchHandle FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* found) {
   if (text.size() >= PATH_MAX || directoryPart.find_first_of("?*") != std::string_view::npos) return noEntry;
   if (namePattern.empty() || namePattern.size() >= sizeof found->cFileName) return noEntry;
 
-  std::optional<posix::LookedUpPath> directory = posix::lookUpPath(directoryPart);
+  std::optional<Linux::LookedUpPath> directory = Linux::lookUpPath(directoryPart);
   if (!directory) return noEntry;
-  const std::optional<std::string> first = posix::findFirstMatch(directory->directory, namePattern);
+  const std::optional<std::string> first = WindowsNames::findFirstMatch(directory->directory, namePattern);
   if (!first || first->size() >= sizeof found->cFileName) return noEntry;
   std::memcpy(found->cFileName, first->c_str(), first->size() + 1);
   return 1;
@@ -104,7 +104,7 @@ std::uint32_t GetShortPathNameA(const char* longPath, char* buffer, std::uint32_
   const std::string_view path(longPath);
   // Nothing longer than the system takes in a path has a short form.
   if (path.empty() || path.size() >= PATH_MAX || path.find_first_of("?*") != std::string_view::npos) return 0;
-  const std::optional<posix::LookedUpPath> found = posix::lookUpPath(path);
+  const std::optional<Linux::LookedUpPath> found = Linux::lookUpPath(path);
   if (!found) return 0;
   const std::string& shortForm = found->shortForm;
   if (shortForm.size() + 1 > capacity) return static_cast<std::uint32_t>(shortForm.size() + 1);
@@ -144,4 +144,4 @@ void renameFile(const std::string& from, const std::string& to) {
   if (::unlink(from.c_str()) != 0) endRun("remove " + from, errno);
 }
 
-}  // namespace platform
+}  // namespace Platform

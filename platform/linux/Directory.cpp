@@ -1,4 +1,4 @@
-#include "platform/posix/Directory.h"
+#include "platform/linux/Directory.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-namespace platform::posix {
+namespace Platform::Linux {
 namespace {
 
 constexpr int lookupFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -79,4 +79,4 @@ std::optional<CreationKey> Directory::creationKey(std::string_view name) const {
   return key;
 }
 
-}  // namespace platform::posix
+}  // namespace Platform::Linux

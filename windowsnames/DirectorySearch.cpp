@@ -1,6 +1,6 @@
-#include "platform/posix/DirectorySearch.h"
+#include "windowsnames/DirectorySearch.h"
 
-namespace platform::posix {
+namespace WindowsNames {
 
 bool listedBefore(std::string_view name, std::string_view other) {
   const std::size_t common = std::min(name.size(), other.size());
@@ -86,4 +86,4 @@ bool CrowdedPrefixes::mayBeCrowded(const AliasBasis& basis, std::uint16_t checks
   return counts_[slot(std::string_view(basis.base).substr(0, 2), checksum, basis.extension)] >= 10;
 }
 
-}  // namespace platform::posix
+}  // namespace WindowsNames

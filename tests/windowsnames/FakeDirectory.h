@@ -8,14 +8,14 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/AliasAssignment.h"
+#include "windowsnames/AliasAssignment.h"
 
-namespace testing_support {
+namespace TestSupport {
 
 struct FakeDirectory {
   struct Entry {
     std::string name;
-    platform::posix::CreationKey key;
+    WindowsNames::CreationKey key;
   };
 
   std::vector<Entry> entries;
@@ -45,7 +45,7 @@ struct FakeDirectory {
     return true;
   }
 
-  std::optional<platform::posix::CreationKey> creationKey(std::string_view name) const {
+  std::optional<WindowsNames::CreationKey> creationKey(std::string_view name) const {
     for (const std::string& gone : vanished)
       if (gone == name) return std::nullopt;
     for (const Entry& entry : entries)
@@ -57,4 +57,4 @@ struct FakeDirectory {
   bool isRoot() const { return root; }
 };
 
-}  // namespace testing_support
+}  // namespace TestSupport

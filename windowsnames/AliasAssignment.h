@@ -34,18 +34,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/ShortName.h"
+#include "windowsnames/CreationKey.h"
+#include "windowsnames/ShortName.h"
 
-namespace platform::posix {
-
-// Birth time where the file system records it (else zero), then inode.
-struct CreationKey {
-  std::int64_t seconds = 0;
-  std::uint32_t nanoseconds = 0;
-  std::uint64_t inode = 0;
-
-  auto operator<=>(const CreationKey&) const = default;
-};
+namespace WindowsNames {
 
 template <class Directory>
 class AliasAssignment {
@@ -321,4 +313,4 @@ class AliasAssignment {
   std::map<std::string, std::string, std::less<>> aliases_;
 };
 
-}  // namespace platform::posix
+}  // namespace WindowsNames

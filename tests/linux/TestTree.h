@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace testing_support {
+namespace TestSupport {
 
 // A fresh directory under /tmp, removed with everything in it at the end.
 // Its name is a valid 8.3 name, so it stands unchanged in short forms.
@@ -85,4 +85,4 @@ class ProgramDirectory {
 // Each run in a program directory of its own.
 RunOutcome runFresh(const std::vector<std::string>& arguments, const RunOptions& options = {});
 
-}  // namespace testing_support
+}  // namespace TestSupport

@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/ShortName.h"
-#include "tests/posix/TestTree.h"
+#include "tests/linux/TestTree.h"
+#include "windowsnames/ShortName.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace TestSupport;
 
 // "bAd", or a path whose every component is a valid 8.3 name, "." or "..".
 bool isAnswer(const std::string& text) {
@@ -25,7 +25,7 @@ bool isAnswer(const std::string& text) {
   while (at <= text.size()) {
     const std::size_t end = std::min(text.find('/', at), text.size());
     const std::string component = text.substr(at, end - at);
-    if (!component.empty() && component != "." && component != ".." && !platform::posix::isShortName(component))
+    if (!component.empty() && component != "." && component != ".." && !WindowsNames::isShortName(component))
       return false;
     at = end + 1;
   }

@@ -1,12 +1,12 @@
-#include "platform/posix/Wildcard.h"
+#include "windowsnames/Wildcard.h"
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 
-#include "platform/posix/ShortName.h"
+#include "windowsnames/ShortName.h"
 
-namespace platform::posix {
+namespace WindowsNames {
 namespace {
 
 using Kind = WildcardToken::Kind;
@@ -190,4 +190,4 @@ bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view pre
   });
 }
 
-}  // namespace platform::posix
+}  // namespace WindowsNames

@@ -1,10 +1,13 @@
-#include "platform/posix/PathLookup.h"
+#include "platform/linux/PathLookup.h"
 
-#include "platform/posix/AliasAssignment.h"
-#include "platform/posix/ShortName.h"
+#include "windowsnames/AliasAssignment.h"
+#include "windowsnames/ShortName.h"
 
-namespace platform::posix {
+namespace Platform::Linux {
 namespace {
+
+using WindowsNames::AliasAssignment;
+using WindowsNames::isShortName;
 
 // The entry's name on disk and its short name.
 struct Found {
@@ -53,4 +56,4 @@ std::optional<LookedUpPath> lookUpPath(std::string_view path) {
   return LookedUpPath{std::move(*directory), std::move(shortForm)};
 }
 
-}  // namespace platform::posix
+}  // namespace Platform::Linux

@@ -25,7 +25,7 @@ struct ScriptedSearch {
 
 struct ResolveCase {
   const char* name;
-  platform::PathSyntax syntax;
+  Platform::PathSyntax syntax;
   std::string argumentText;
   std::map<std::string, std::string> firstEntries;
   std::optional<std::string> longPath;
@@ -39,12 +39,12 @@ class ResolveTest : public testing::TestWithParam<ResolveCase> {};
 TEST_P(ResolveTest, ResolvesComponentByComponent) {
   const ResolveCase& c = GetParam();
   ScriptedSearch search{c.firstEntries, {}};
-  EXPECT_EQ(GetVEK::Resolve(c.argumentText, c.syntax, std::ref(search)), c.longPath);
+  EXPECT_EQ(GetVEK::resolve(c.argumentText, c.syntax, std::ref(search)), c.longPath);
   EXPECT_EQ(search.asked, c.asked);
 }
 
-constexpr platform::PathSyntax windows = platform::windowsPathSyntax;
-constexpr platform::PathSyntax posix = platform::posixPathSyntax;
+constexpr Platform::PathSyntax windows = Platform::windowsPathSyntax;
+constexpr Platform::PathSyntax posix = Platform::posixPathSyntax;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ResolveTest,

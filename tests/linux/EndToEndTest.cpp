@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "tests/Placeholders.h"
-#include "tests/posix/TestTree.h"
+#include "tests/linux/TestTree.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace TestSupport;
 
 struct ConversionCase {
   const char* name;

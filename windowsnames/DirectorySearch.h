@@ -16,11 +16,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/posix/AliasAssignment.h"
-#include "platform/posix/ShortName.h"
-#include "platform/posix/Wildcard.h"
+#include "windowsnames/AliasAssignment.h"
+#include "windowsnames/ShortName.h"
+#include "windowsnames/Wildcard.h"
 
-namespace platform::posix {
+namespace WindowsNames {
 
 bool listedBefore(std::string_view name, std::string_view other);
 
@@ -102,4 +102,4 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
   return first;
 }
 
-}  // namespace platform::posix
+}  // namespace WindowsNames

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/posix/TestTree.h"
+#include "tests/linux/TestTree.h"
 
 namespace {
 
-using namespace testing_support;
+using namespace TestSupport;
 
 void expectFailure(const RunOutcome& run, const std::string& message) {
   EXPECT_FALSE(run.timedOut);

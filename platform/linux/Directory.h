@@ -10,9 +10,11 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/posix/AliasAssignment.h"
+#include "windowsnames/CreationKey.h"
 
-namespace platform::posix {
+namespace Platform::Linux {
+
+using WindowsNames::CreationKey;
 
 class Directory {
  public:
@@ -59,4 +61,4 @@ class Directory {
   int listing_ = -1;  // for listing: opened when first needed
 };
 
-}  // namespace platform::posix
+}  // namespace Platform::Linux

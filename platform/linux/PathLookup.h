@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix/Directory.h"
+#include "platform/linux/Directory.h"
 
-namespace platform::posix {
+namespace Platform::Linux {
 
 struct LookedUpPath {
   // Reached through the components that a separator follows; the last
@@ -23,4 +23,4 @@ struct LookedUpPath {
 // not a directory.
 std::optional<LookedUpPath> lookUpPath(std::string_view path);
 
-}  // namespace platform::posix
+}  // namespace Platform::Linux

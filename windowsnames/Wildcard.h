@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform::posix {
+namespace WindowsNames {
 
 struct WildcardToken {
   enum class Kind : unsigned char {
@@ -31,4 +31,4 @@ bool matchesWildcards(const WildcardPattern& pattern, std::string_view name);
 bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view prefix, std::size_t digits,
                             char firstDigitLow, char firstDigitHigh, std::string_view extension);
 
-}  // namespace platform::posix
+}  // namespace WindowsNames

@@ -1,9 +1,9 @@
-#include "platform/posix/ShortName.h"
+#include "windowsnames/ShortName.h"
 
 #include <array>
 #include <cstddef>
 
-namespace platform::posix {
+namespace WindowsNames {
 namespace {
 
 constexpr std::size_t maxBase = 8;
@@ -155,4 +155,4 @@ std::optional<AliasParts> parseAlias(std::string_view text) {
                     dot == std::string::npos ? std::string() : upper.substr(dot + 1)};
 }
 
-}  // namespace platform::posix
+}  // namespace WindowsNames

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "platform/posix/ShortName.h"
+#include "windowsnames/ShortName.h"
 
 namespace {
 
-using namespace platform::posix;
+using namespace WindowsNames;
 
 struct ShortNameCase {
   const char* name;

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "platform/posix/Wildcard.h"
+#include "windowsnames/Wildcard.h"
 
 namespace {
 
-using platform::posix::matchesWildcards;
-using platform::posix::translateWildcards;
+using WindowsNames::matchesWildcards;
+using WindowsNames::translateWildcards;
 
 struct MatchCase {
   const char* pattern;

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "platform/posix/DirectorySearch.h"
-#include "tests/posix/FakeDirectory.h"
+#include "tests/windowsnames/FakeDirectory.h"
+#include "windowsnames/DirectorySearch.h"
 
 namespace {
 
-using platform::posix::findFirstMatch;
-using platform::posix::listedBefore;
-using testing_support::FakeDirectory;
+using TestSupport::FakeDirectory;
+using WindowsNames::findFirstMatch;
+using WindowsNames::listedBefore;
 
 TEST(ListedBeforeTest, UpperCasesAsciiLettersThenComparesBytes) {
   EXPECT_TRUE(listedBefore("A", "b"));
@@ -65,7 +65,7 @@ TEST(DirectorySearchTest, UnreadableDirectoryHasNoEntries) {
 // (and four more its basis numbers): its alias is numbered 10, with the
 // prefix cut to fit, and a search finds it by that alias.
 TEST(DirectorySearchTest, FindsAnAliasNumberedTenOrMore) {
-  using namespace platform::posix;
+  using namespace WindowsNames;
   const std::string longName = "long file name.txt";
   const std::string prefix = checksumPrefix(aliasBasis(longName), aliasChecksum(longName));
   std::vector<std::string> names = {"zzz", "LONGFI~1.TXT", "LONGFI~2.TXT", "LONGFI~3.TXT", "LONGFI~4.TXT"};

@@ -5,16 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/AliasAssignment.h"
-#include "platform/posix/ShortName.h"
-#include "tests/posix/FakeDirectory.h"
+#include "tests/windowsnames/FakeDirectory.h"
+#include "windowsnames/AliasAssignment.h"
+#include "windowsnames/ShortName.h"
 
 namespace {
 
-using platform::posix::AliasAssignment;
-using platform::posix::asciiUpper;
-using platform::posix::isShortName;
-using testing_support::FakeDirectory;
+using TestSupport::FakeDirectory;
+using WindowsNames::AliasAssignment;
+using WindowsNames::asciiUpper;
+using WindowsNames::isShortName;
 
 std::string aliasOf(FakeDirectory& directory, const std::string& name) {
   AliasAssignment<FakeDirectory> aliases(directory);

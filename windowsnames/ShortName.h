@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform::posix {
+namespace WindowsNames {
 
 inline char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 std::string asciiUpper(std::string_view text);
@@ -47,4 +47,4 @@ std::size_t aliasPrefixLength(unsigned number);  // the most of a prefix that fi
 // for any other text.
 std::optional<AliasParts> parseAlias(std::string_view text);
 
-}  // namespace platform::posix
+}  // namespace WindowsNames
