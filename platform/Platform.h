@@ -54,15 +54,17 @@ std::uint32_t GetShortPathNameA(const char* longPath, char* buffer, std::uint32_
 
 // File operations. None of them returns a failure: a failed operation ends
 // the process at once with one line on standard error naming the operation,
-// the path and the system's reason, and exit status 1.
+// the path and the reason, and exit status 1.
 struct OutputFile {
   std::intptr_t handle;
   const std::string* path;  // for the report; owned by the caller
 };
 
-// Created or emptied, and held for this run alone: on Windows by share mode
-// 0 until it is closed, on POSIX by a lock on its directory until the
-// process ends.
+// Created, or taken over and emptied when it is a plain file with a single
+// link; anything else under that name ends the run untouched. Opening never
+// blocks. Before the file is opened, the run takes its directory for itself
+// until the process ends (a lock on POSIX, a named mutex on Windows): a run
+// that finds it taken ends at once.
 OutputFile openFileForWriting(const std::string& path);
 void writeFile(OutputFile file, std::string_view bytes);
 void closeFile(OutputFile file);
