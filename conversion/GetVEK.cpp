@@ -22,12 +22,13 @@ std::string_view trimSpaces(std::string_view text) {
 
 }  // namespace
 
-void convert(std::string_view commandText, std::string_view programDirectory) {
+void convert(std::string_view commandText, const Platform::ExactPath& programDirectory) {
   const std::string_view argumentText = trimSpaces(commandText);
-  std::string workPath(programDirectory);
+  // The file names are ASCII, one unit per character in either form of path.
+  Platform::ExactPath workPath = programDirectory;
   workPath += Platform::nativePathSyntax.separator;
-  workPath += workFileName;
-  const std::string finalPath = workPath + 'T';
+  workPath.append(workFileName.begin(), workFileName.end());
+  const Platform::ExactPath finalPath = workPath + Platform::ExactPath::value_type{'T'};
 
   const Platform::OutputFile work = Platform::openFileForWriting(workPath);
 

@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "platform/Platform.h"
+
 namespace GetVEK {
 
 inline constexpr std::string_view failureMarker = "bAd";
@@ -12,7 +14,7 @@ inline constexpr std::string_view workFileName = "VEK.TX";  // the result file i
 // Converts `commandText` and leaves the short form, or the failure marker, in
 // VEK.TXT in `programDirectory`, written as VEK.TX first and renamed once
 // complete. A failed file operation ends the process (see platform/Platform.h).
-void convert(std::string_view commandText, std::string_view programDirectory);
+void convert(std::string_view commandText, const Platform::ExactPath& programDirectory);
 
 // The whole run, with the argument text and program directory the platform
 // supplies.

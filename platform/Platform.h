@@ -31,9 +31,18 @@ inline constexpr PathSyntax nativePathSyntax = posixPathSyntax;
 // argv; POSIX has only argv, which it joins with single spaces.
 std::string argumentText(int argc, char** argv);
 
-// The directory that holds the running executable, without a trailing
-// separator.
-std::string programDirectory();
+// A path exactly as the system's file operations take it. Windows names files
+// in UTF-16, which the narrow code page may not hold (a directory named
+// "Ωmega" or "中文"); POSIX names them with bytes.
+#ifdef _WIN32
+using ExactPath = std::wstring;
+#else
+using ExactPath = std::string;
+#endif
+
+// The directory that holds the running executable, exactly as the system
+// names it, without a trailing separator.
+ExactPath programDirectory();
 
 inline constexpr std::size_t maxPath = 260;
 
@@ -54,18 +63,20 @@ std::uint32_t GetShortPathNameA(const char* longPath, char* buffer, std::uint32_
 
 // File operations. None of them returns a failure: a failed operation ends
 // the process at once with one line on standard error naming the operation,
-// the path and the system's reason, and exit status 1.
+// the path and the reason, and exit status 1.
 struct OutputFile {
   std::intptr_t handle;
-  const std::string* path;  // for the report; owned by the caller
+  const ExactPath* path;  // for the report; owned by the caller
 };
 
-// Created or emptied, and held for this run alone: on Windows by share mode
-// 0 until it is closed, on POSIX by a lock on its directory until the
-// process ends.
-OutputFile openFileForWriting(const std::string& path);
+// Created, or taken over and emptied when it is a plain file with a single
+// link; anything else under that name ends the run untouched. Opening never
+// blocks. Before the file is opened, the run takes its directory for itself
+// until the process ends (a lock on POSIX, a named mutex on Windows): a run
+// that finds it taken ends at once.
+OutputFile openFileForWriting(const ExactPath& path);
 void writeFile(OutputFile file, std::string_view bytes);
 void closeFile(OutputFile file);
-void renameFile(const std::string& from, const std::string& to);  // never replaces
+void renameFile(const ExactPath& from, const ExactPath& to);  // never replaces
 
 }  // namespace Platform

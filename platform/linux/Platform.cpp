@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -52,6 +53,39 @@ void lockProgramDirectory(const std::string& workPath) {
 }
 
 int descriptor(OutputFile file) { return static_cast<int>(file.handle); }
+
+// Another name of the same file (a hard link), a FIFO, a socket, a device, a
+// directory or a symbolic link under the work file's name is somebody
+// else's: writing it would change their data or wait for a reader forever.
+bool isPlainFileWithOneLink(const struct stat& status) { return S_ISREG(status.st_mode) && status.st_nlink == 1; }
+
+[[noreturn]] void refuseWorkFile(const std::string& path) {
+  endRun("open " + path, "not a plain file with a single link");
+}
+
+// A new file is the run's own. An existing one, left by an earlier run, is
+// looked at before it is opened, so that nothing else is ever opened, and
+// again on the open descriptor, in case the name changed in between; only
+// then is it emptied. O_NONBLOCK keeps even that open from waiting, and
+// O_NOFOLLOW from going through a symbolic link.
+int openWorkFile(const std::string& path) {
+  constexpr int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  const int created = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
+  if (created >= 0) return created;
+  if (errno != EEXIST) endRun("open " + path, errno);
+
+  struct stat named {};
+  if (::lstat(path.c_str(), &named) != 0) endRun("open " + path, errno);
+  if (!isPlainFileWithOneLink(named)) refuseWorkFile(path);
+  const int handle = ::open(path.c_str(), flags);
+  if (handle < 0) endRun("open " + path, errno);
+  struct stat opened {};
+  if (::fstat(handle, &opened) != 0) endRun("open " + path, errno);
+  if (!isPlainFileWithOneLink(opened) || opened.st_ino != named.st_ino || opened.st_dev != named.st_dev)
+    refuseWorkFile(path);
+  if (::ftruncate(handle, 0) != 0) endRun("open " + path, errno);
+  return handle;
+}
 
 }  // namespace
 
@@ -114,8 +148,7 @@ std::uint32_t GetShortPathNameA(const char* longPath, char* buffer, std::uint32_
 
 OutputFile openFileForWriting(const std::string& path) {
   lockProgramDirectory(path);
-  const int handle = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (handle < 0) endRun("open " + path, errno);
+  const int handle = openWorkFile(path);
   return {handle, &path};
 }
 

@@ -4,10 +4,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
-#include <set>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,28 +38,97 @@ class FaultTest : public testing::Test {
   ProgramDirectory program;
 };
 
-TEST_F(FaultTest, ProgramDirectoryNotWritable) {
-  ASSERT_EQ(::chmod(program.path().c_str(), 0555), 0);
+// The program directory without the permission a run needs. The lock opens
+// the directory for reading, which a directory that can only be written and
+// searched does not allow.
+struct PermissionCase {
+  const char* name;
+  mode_t mode;
+  const char* failedOperation;  // the path follows it: the directory's, or the work file's
+  bool onWorkFile;
+  const char* reason;
+};
+
+class ProgramDirectoryPermissionTest : public FaultTest, public testing::WithParamInterface<PermissionCase> {};
+
+TEST_P(ProgramDirectoryPermissionTest, EndsTheRunTouchingNothing) {
+  const PermissionCase& c = GetParam();
+  ASSERT_EQ(::chmod(program.path().c_str(), c.mode), 0);
   RunOptions options;
   options.unprivileged = true;
   const RunOutcome run = program.run({file}, options);
-  expectFailure(run, "getvek: cannot open " + program.workPath() + ": Permission denied\n");
+  expectFailure(run, std::string("getvek: cannot ") + c.failedOperation + " " +
+                         (c.onWorkFile ? program.workPath() : program.path()) + ": " + c.reason + "\n");
   EXPECT_FALSE(exists(program.workPath()));
 }
 
-TEST_F(FaultTest, WorkFileNameTakenByADirectory) {
-  ASSERT_EQ(::mkdir(program.workPath().c_str(), 0755), 0);
-  expectFailure(program.run({file}), "getvek: cannot open " + program.workPath() + ": Is a directory\n");
-  EXPECT_TRUE(isDirectory(program.workPath()));
+INSTANTIATE_TEST_SUITE_P(Modes, ProgramDirectoryPermissionTest,
+                         testing::Values(PermissionCase{"NotWritable", 0555, "open", true, "Permission denied"},
+                                         PermissionCase{"NotReadable", 0333, "open", false, "Permission denied"}),
+                         [](const testing::TestParamInfo<PermissionCase>& instance) {
+                           return std::string(instance.param.name);
+                         });
+
+// Something other than a plain file of the tool's own under the work file's
+// name, planted by `plant` given the work file's path and a file elsewhere
+// that holds somebody's data.
+struct ForeignWorkFileCase {
+  const char* name;
+  void (*plant)(const std::string& workPath, const std::string& elsewhere);
+};
+
+class ForeignWorkFileTest : public FaultTest, public testing::WithParamInterface<ForeignWorkFileCase> {};
+
+// Refused promptly, before anything is written or emptied: every file on
+// either side stays byte for byte as it was, and no result appears.
+TEST_P(ForeignWorkFileTest, EndsTheRunTouchingNothing) {
+  const std::string elsewhere = tree.makeFile("elsewhere/precious.dat", "not the tool's to write");
+  GetParam().plant(program.workPath(), elsewhere);
+  const auto programBefore = snapshot(program.path());
+  const auto treeBefore = snapshot(tree.path());
+  RunOptions options;
+  options.timeoutSeconds = 1;
+  expectFailure(program.run({file}, options),
+                "getvek: cannot open " + program.workPath() + ": not a plain file with a single link\n");
+  EXPECT_EQ(snapshot(program.path()), programBefore);
+  EXPECT_EQ(snapshot(tree.path()), treeBefore);
 }
 
-TEST_F(FaultTest, WorkFileNameIsASymbolicLinkToAFileElsewhere) {
-  const std::string elsewhere = tree.makeFile("precious.dat", "not the tool's to write");
-  ASSERT_EQ(::symlink(elsewhere.c_str(), program.workPath().c_str()), 0);
-  expectFailure(program.run({file}),
-                "getvek: cannot open " + program.workPath() + ": Too many levels of symbolic links\n");
-  EXPECT_EQ(readFile(elsewhere), "not the tool's to write");
+void check(bool ok, const char* what) {
+  if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, ForeignWorkFileTest,
+    testing::Values(
+        ForeignWorkFileCase{"HardLink",
+                            [](const std::string& work, const std::string& elsewhere) {
+                              check(::link(elsewhere.c_str(), work.c_str()) == 0, "link");
+                            }},
+        ForeignWorkFileCase{"SymbolicLink",
+                            [](const std::string& work, const std::string& elsewhere) {
+                              check(::symlink(elsewhere.c_str(), work.c_str()) == 0, "symlink");
+                            }},
+        ForeignWorkFileCase{"DanglingSymbolicLink",
+                            [](const std::string& work, const std::string& elsewhere) {
+                              check(::symlink((elsewhere + ".new").c_str(), work.c_str()) == 0, "symlink");
+                            }},
+        ForeignWorkFileCase{"Fifo", [](const std::string& work,
+                                       const std::string&) { check(::mkfifo(work.c_str(), 0666) == 0, "mkfifo"); }},
+        ForeignWorkFileCase{"Socket",
+                            [](const std::string& work, const std::string&) {
+                              const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                              struct sockaddr_un address {};
+                              address.sun_family = AF_UNIX;
+                              check(work.size() < sizeof address.sun_path, "socket path length");
+                              std::memcpy(address.sun_path, work.c_str(), work.size() + 1);
+                              check(::bind(server, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
+                                    "bind");
+                              ::close(server);
+                            }},
+        ForeignWorkFileCase{"Directory", [](const std::string& work,
+                                            const std::string&) { check(::mkdir(work.c_str(), 0755) == 0, "mkdir"); }}),
+    [](const testing::TestParamInfo<ForeignWorkFileCase>& instance) { return std::string(instance.param.name); });
 
 TEST_F(FaultTest, FileSizeLimitReachedWhileWriting) {
   RunOptions options;

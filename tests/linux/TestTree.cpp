@@ -1,5 +1,6 @@
 #include "tests/linux/TestTree.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <grp.h>
@@ -12,8 +13,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 
 extern char** environ;
@@ -116,9 +119,43 @@ bool exists(const std::string& path) {
   return ::lstat(path.c_str(), &status) == 0;
 }
 
-bool isDirectory(const std::string& path) {
+bool isRegularFile(const std::string& path) {
   struct stat status {};
-  return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+std::map<std::string, std::string> snapshot(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  std::vector<std::string> pending{root};
+  while (!pending.empty()) {
+    const std::string path = pending.back();
+    pending.pop_back();
+    struct stat status {};
+    check(::lstat(path.c_str(), &status) == 0, "lstat " + path);
+    std::string& entry = entries[path];
+    entry = std::to_string(status.st_mode & S_IFMT) + " links " + std::to_string(status.st_nlink) + " modified " +
+            std::to_string(status.st_mtim.tv_sec) + "." + std::to_string(status.st_mtim.tv_nsec) + ": ";
+    if (S_ISREG(status.st_mode)) {
+      // Large files (the tool itself) by their hash, to keep failure reports readable.
+      const std::string content = readFile(path);
+      entry += content.size() <= 4096 ? content : "hash " + std::to_string(std::hash<std::string>{}(content));
+    }
+    if (S_ISLNK(status.st_mode)) {
+      char target[PATH_MAX];
+      const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+      check(length >= 0, "readlink " + path);
+      entry.append(target, static_cast<std::size_t>(length));
+    }
+    if (!S_ISDIR(status.st_mode)) continue;
+    DIR* directory = ::opendir(path.c_str());
+    check(directory != nullptr, "opendir " + path);
+    while (const struct dirent* child = ::readdir(directory)) {
+      const std::string name = child->d_name;
+      if (name != "." && name != "..") pending.push_back(path + "/" + name);
+    }
+    ::closedir(directory);
+  }
+  return entries;
 }
 
 ProgramDirectory::ProgramDirectory() {
@@ -167,7 +204,7 @@ RunOutcome ProgramDirectory::finish(StartedRun started, int timeoutSeconds) cons
   check(::waitpid(started.pid, &status, 0) == started.pid, "waitpid");
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   if (exists(resultPath())) run.result = readFile(resultPath());
-  if (exists(workPath()) && !isDirectory(workPath())) run.workFile = readFile(workPath());
+  if (isRegularFile(workPath())) run.workFile = readFile(workPath());
   return run;
 }
 

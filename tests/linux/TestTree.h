@@ -3,6 +3,7 @@
 // argument text, its result file read back.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,7 +32,12 @@ class TempTree {
 
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);
-bool isDirectory(const std::string& path);
+bool isRegularFile(const std::string& path);  // not through a symbolic link
+
+// Every entry under `root`, the root included, mapped to what a run must not
+// change about it: its kind, link count, modification time, and the content
+// of a file (by its hash when large) or the target of a symbolic link. Nothing but files is opened.
+std::map<std::string, std::string> snapshot(const std::string& root);
 
 struct RunOutcome {
   int exitStatus = -1;  // 128 + the signal for a run ended by one

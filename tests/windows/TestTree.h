@@ -21,8 +21,27 @@ inline std::string directoryOfThisProgram() {
   return full.substr(0, full.rfind('\\'));
 }
 
-inline std::optional<std::string> readFile(const std::string& path) {
-  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+// Texts for the wide functions: the tests' own literals are UTF-8, paths the
+// system gave in narrow form are in the ANSI code page.
+inline std::wstring widen(const std::string& text, UINT codePage) {
+  if (text.empty()) return {};
+  const int size = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  return wide;
+}
+
+inline std::string toAnsi(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size, nullptr, nullptr);
+  return narrow;
+}
+
+inline std::optional<std::string> readFile(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   std::string content;
   char buffer[4096];
@@ -32,6 +51,8 @@ inline std::optional<std::string> readFile(const std::string& path) {
   return content;
 }
 
+inline std::optional<std::string> readFile(const std::string& path) { return readFile(widen(path, CP_ACP)); }
+
 inline void writeFile(const std::string& path, const std::string& content) {
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("create " + path);
@@ -40,23 +61,27 @@ inline void writeFile(const std::string& path, const std::string& content) {
   CloseHandle(file);
 }
 
-inline void removeTree(const std::string& path) {
-  WIN32_FIND_DATAA entry;
-  const HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+// Wide, so that names the ANSI code page cannot hold go too.
+inline void removeTree(const std::wstring& path) {
+  WIN32_FIND_DATAW entry;
+  const HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      const std::string name = entry.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string child = path + "\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         removeTree(child);
-      else
-        DeleteFileA(child.c_str());
-    } while (FindNextFileA(search, &entry));
+      else if (!DeleteFileW(child.c_str()))
+        RemoveDirectoryW(child.c_str());  // a link to a directory
+    } while (FindNextFileW(search, &entry));
     FindClose(search);
   }
-  RemoveDirectoryA(path.c_str());
+  RemoveDirectoryW(path.c_str());
 }
+
+inline void removeTree(const std::string& path) { removeTree(widen(path, CP_ACP)); }
 
 // A fresh directory under the temporary directory, removed at the end.
 class TempTree {
@@ -100,54 +125,106 @@ struct RunOutcome {
   std::optional<std::string> workFile;
 };
 
+// A run started and not yet waited for: its process, and the read end of the
+// pipe that its standard output and error go to.
+struct StartedRun {
+  PROCESS_INFORMATION process{};
+  HANDLE errorRead = nullptr;
+};
+
+// The pipe for a run's standard output and error, its write end inheritable,
+// in the startup record of the CreateProcess variant at hand.
+template <typename StartupInfo>
+HANDLE startupWithErrorPipe(StartupInfo& startup, HANDLE& errorWrite) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE errorRead = nullptr;
+  if (!CreatePipe(&errorRead, &errorWrite, &inherit, 0)) throw std::runtime_error("CreatePipe");
+  SetHandleInformation(errorRead, HANDLE_FLAG_INHERIT, 0);
+  startup = StartupInfo{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = errorWrite;
+  startup.hStdError = errorWrite;
+  return errorRead;
+}
+
+// Waits for the run to end: its exit code and all it wrote.
+inline void finishProcess(StartedRun run, RunOutcome& outcome) {
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(run.errorRead, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    outcome.standardError.append(buffer, got);
+  CloseHandle(run.errorRead);
+  WaitForSingleObject(run.process.hProcess, INFINITE);
+  GetExitCodeProcess(run.process.hProcess, &outcome.exitCode);
+  CloseHandle(run.process.hProcess);
+  CloseHandle(run.process.hThread);
+}
+
 class ProgramDirectory {
  public:
-  ProgramDirectory() {
-    if (!CopyFileA((directoryOfThisProgram() + "\\getvek.exe").c_str(), executable().c_str(), TRUE))
+  ProgramDirectory() : ProgramDirectory(L"") {}
+
+  // In a subdirectory of the fresh tree named `name`, which the ANSI code
+  // page need not be able to hold.
+  explicit ProgramDirectory(const std::wstring& name)
+      : directory_(name.empty() ? widen(tree_.path(), CP_ACP) : widen(tree_.path(), CP_ACP) + L"\\" + name) {
+    if (!name.empty() && !CreateDirectoryW(directory_.c_str(), nullptr)) throw std::runtime_error("create directory");
+    if (!CopyFileW((widen(directoryOfThisProgram(), CP_ACP) + L"\\getvek.exe").c_str(), executableW().c_str(), TRUE))
       throw std::runtime_error("copy getvek.exe");
   }
 
-  std::string executable() const { return tree_ / "getvek.exe"; }
-  std::string resultPath() const { return tree_ / "VEK.TXT"; }
-  std::string workPath() const { return tree_ / "VEK.TX"; }
+  // In narrow form: exact for a program directory the ANSI code page holds.
+  std::string executable() const { return toAnsi(executableW()); }
+  std::string resultPath() const { return toAnsi(resultPathW()); }
+  std::string workPath() const { return toAnsi(workPathW()); }
+
+  const std::wstring& directory() const { return directory_; }
+  std::wstring executableW() const { return directory_ + L"\\getvek.exe"; }
+  std::wstring resultPathW() const { return directory_ + L"\\VEK.TXT"; }
+  std::wstring workPathW() const { return directory_ + L"\\VEK.TX"; }
 
   // Starts the tool with `commandLine` exactly, "{EXE}" standing for its path.
   RunOutcome run(std::string commandLine) const {
     commandLine = substitute(std::move(commandLine), "{EXE}", executable());
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE errorRead = nullptr;
+    STARTUPINFOA startup;
     HANDLE errorWrite = nullptr;
-    if (!CreatePipe(&errorRead, &errorWrite, &inherit, 0)) throw std::runtime_error("CreatePipe");
-    SetHandleInformation(errorRead, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = errorWrite;
-    startup.hStdError = errorWrite;
-    PROCESS_INFORMATION process{};
+    StartedRun started;
+    started.errorRead = startupWithErrorPipe(startup, errorWrite);
     if (!CreateProcessA(executable().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process))
+                        &started.process))
       throw std::runtime_error("CreateProcessA " + commandLine);
     CloseHandle(errorWrite);
+    return finish(started);
+  }
 
+  // Starts the tool with the wide command line `arguments` after its quoted
+  // path, suspended when asked, so that many runs can be let go at once.
+  StartedRun start(const std::wstring& arguments, bool suspended = false) const {
+    std::wstring commandLine = L"\"" + executableW() + L"\" " + arguments;
+    STARTUPINFOW startup;
+    HANDLE errorWrite = nullptr;
+    StartedRun started;
+    started.errorRead = startupWithErrorPipe(startup, errorWrite);
+    if (!CreateProcessW(executableW().c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                        suspended ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &started.process))
+      throw std::runtime_error("CreateProcessW");
+    CloseHandle(errorWrite);
+    return started;
+  }
+
+  RunOutcome finish(StartedRun started) const {
     RunOutcome outcome;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(errorRead, buffer, sizeof buffer, &got, nullptr) && got > 0)
-      outcome.standardError.append(buffer, got);
-    CloseHandle(errorRead);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &outcome.exitCode);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    outcome.result = readFile(resultPath());
-    outcome.workFile = readFile(workPath());
+    finishProcess(started, outcome);
+    outcome.result = readFile(resultPathW());
+    outcome.workFile = readFile(workPathW());
     return outcome;
   }
 
  private:
   TempTree tree_;
+  std::wstring directory_;
 };
 
 }  // namespace TestSupport
