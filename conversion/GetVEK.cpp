@@ -31,8 +31,9 @@ void convert(std::string_view commandText, std::string_view programDirectory) {
 
   const Platform::OutputFile work = Platform::openFileForWriting(workPath);
 
-  const std::optional<std::string> longPath =
-      holdsWildcard(argumentText) ? resolve(argumentText) : std::optional<std::string>(argumentText);
+  const std::optional<std::string> longPath = holdsWildcard(argumentText, Platform::nativePathSyntax)
+                                                  ? resolve(argumentText)
+                                                  : std::optional<std::string>(argumentText);
 
   std::array<char, shortNameCapacity> buffer;
   buffer.fill(' ');

@@ -64,6 +64,8 @@ std::string programDirectory() {
   return path;
 }
 
+bool isSystemLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
+
 SearchHandle FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* found) {
   ::WIN32_FIND_DATAA data;
   const auto handle = reinterpret_cast<SearchHandle>(::FindFirstFileA(pattern, &data));
