@@ -65,6 +65,11 @@ inline constexpr PosixPathSyntax nativePathSyntax{};
 // The text after the program's own name, as one string: not split into
 // words, quotes kept. Windows reads its raw command line and ignores argc and
 // argv; POSIX has only argv, which it joins with single spaces.
+// All text that crosses this boundary is narrow, and on Windows exact in the
+// system's code page: a character the code page lacks never comes through as
+// a look-alike. A command line that the code page cannot hold comes through
+// with each component that it cannot write replaced by that entry's short
+// name, and empty (no path at all) when that is impossible.
 std::string argumentText(int argc, char** argv);
 
 // The directory that holds the running executable, without a trailing
@@ -73,7 +78,9 @@ std::string programDirectory();
 
 inline constexpr std::size_t maxPath = 260;
 
-// Of the search record only the entry's long name is used.
+// Of the search record only the entry's name is used: its long name, or on
+// Windows its short name when the code page cannot write the long one.
+// Entries the code page can name neither way are not reported.
 struct WIN32_FIND_DATAA {
   char cFileName[maxPath];
 };
@@ -85,7 +92,8 @@ SearchHandle FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* found);
 void FindClose(SearchHandle handle);
 
 // The short form's length without its NUL when it fits `capacity`; the size
-// needed, NUL included, when it does not; 0 when the path has no short form.
+// needed, NUL included, when it does not; 0 when the path has no short form,
+// or one that the code page cannot write.
 std::uint32_t GetShortPathNameA(const char* longPath, char* buffer, std::uint32_t capacity);
 
 // File operations. None of them returns a failure: a failed operation ends
