@@ -32,8 +32,9 @@ void convert(std::string_view commandText, const Platform::ExactPath& programDir
 
   const Platform::OutputFile work = Platform::openFileForWriting(workPath);
 
-  const std::optional<std::string> longPath =
-      holdsWildcard(argumentText) ? resolve(argumentText) : std::optional<std::string>(argumentText);
+  const std::optional<std::string> longPath = holdsWildcard(argumentText, Platform::nativePathSyntax)
+                                                  ? resolve(argumentText)
+                                                  : std::optional<std::string>(argumentText);
 
   std::array<char, shortNameCapacity> buffer;
   buffer.fill(' ');

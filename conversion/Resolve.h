@@ -3,6 +3,8 @@
 // replaced by the first entry the directory search reports for it.
 #pragma once
 
+#include <concepts>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,46 +13,99 @@
 
 namespace GetVEK {
 
-inline bool holdsWildcard(std::string_view text) { return text.find_first_of("?*") != std::string_view::npos; }
+// What the resolution needs to know of a path's syntax: how long each
+// character is, which characters separate components or end a drive, and
+// how long a device prefix is that no wildcard can stand in.
+template <class Syntax>
+concept PathSyntax = requires(const Syntax& syntax, std::string_view text, char c) {
+  { syntax.characterLength(text) } -> std::same_as<std::size_t>;
+  { syntax.isSeparator(c) } -> std::same_as<bool>;
+  { syntax.isDriveColon(c) } -> std::same_as<bool>;
+  { syntax.prefixLength(text) } -> std::same_as<std::size_t>;
+};
 
-// The part of `head` that names the directory being searched: up to its last
-// separator, else up to its drive colon, else nothing.
-inline std::string_view directoryPrefix(std::string_view head, const Platform::PathSyntax& syntax) {
-  if (const auto separator = head.rfind(syntax.separator); separator != std::string_view::npos)
-    return head.substr(0, separator + 1);
-  if (syntax.driveColon != '\0') {
-    if (const auto colon = head.find(syntax.driveColon); colon != std::string_view::npos)
-      return head.substr(0, colon + 1);
+// The directory search: `search(pattern)` gives the name of the first entry
+// that the platform's search reports for `pattern`, or nothing.
+template <class Search>
+concept FirstEntrySearch = requires(Search& search, const std::string& pattern) {
+  { search(pattern) } -> std::convertible_to<std::optional<std::string>>;
+};
+
+inline constexpr std::size_t notFound = std::string_view::npos;
+
+inline bool isWildcard(char c) { return c == '?' || c == '*'; }
+
+// Where the first wildcard character of `text` stands, and the last
+// separator and first drive colon before it; notFound for any that is not
+// there. Only the first byte of each character is looked at.
+struct WildcardScan {
+  std::size_t wildcard = notFound;
+  std::size_t lastSeparator = notFound;
+  std::size_t firstDriveColon = notFound;
+};
+
+template <PathSyntax Syntax>
+WildcardScan scanToWildcard(std::string_view text, const Syntax& syntax) {
+  WildcardScan scan;
+  for (std::size_t at = 0; at < text.size(); at += syntax.characterLength(text.substr(at))) {
+    if (isWildcard(text[at])) {
+      scan.wildcard = at;
+      break;
+    }
+    if (syntax.isSeparator(text[at]))
+      scan.lastSeparator = at;
+    else if (syntax.isDriveColon(text[at]) && scan.firstDriveColon == notFound)
+      scan.firstDriveColon = at;
   }
-  return {};
+  return scan;
 }
 
-// `findFirstEntry(pattern)` gives the long name of the first entry that the
-// platform's search reports for `pattern`, or nothing.
-template <class FindFirstEntry>
-std::optional<std::string> resolve(std::string_view argumentText, const Platform::PathSyntax& syntax,
-                                   FindFirstEntry&& findFirstEntry) {
-  std::string resolved;
-  // Always a tail of the argument text, so it is never copied.
-  std::string_view remaining = argumentText;
-  while (holdsWildcard(remaining)) {
-    // Whichever wildcard character comes first decides the component.
-    const auto wildcard = remaining.find_first_of("?*");
-    std::string head = resolved;
-    head += remaining.substr(0, wildcard + 1);
-    const std::string_view after = remaining.substr(wildcard + 1);
-    const auto separator = after.find(syntax.separator);
-    std::string pattern = head;
-    pattern += after.substr(0, separator);
-    const std::string_view next =
-        separator == std::string_view::npos ? std::string_view() : after.substr(separator + 1);
+template <PathSyntax Syntax>
+std::size_t findSeparator(std::string_view text, const Syntax& syntax) {
+  for (std::size_t at = 0; at < text.size(); at += syntax.characterLength(text.substr(at)))
+    if (syntax.isSeparator(text[at])) return at;
+  return notFound;
+}
 
+template <PathSyntax Syntax>
+bool holdsWildcard(std::string_view text, const Syntax& syntax) {
+  return scanToWildcard(text.substr(syntax.prefixLength(text)), syntax).wildcard != notFound;
+}
+
+// Text outside the replaced components, separators included, is kept as
+// typed.
+template <PathSyntax Syntax, FirstEntrySearch Search>
+std::optional<std::string> resolve(std::string_view argumentText, const Syntax& syntax, Search&& findFirstEntry) {
+  // The device prefix, then each resolved component with the separator typed
+  // after it: empty or ending with a separator while text remains.
+  std::string resolved(argumentText.substr(0, syntax.prefixLength(argumentText)));
+  // Always a tail of the argument text, so it is never copied.
+  std::string_view remaining = argumentText.substr(resolved.size());
+  for (;;) {
+    const WildcardScan scan = scanToWildcard(remaining, syntax);
+    if (scan.wildcard == notFound) break;
+    // Wildcard characters are single bytes in every code page.
+    const std::size_t separatorAfter = findSeparator(remaining.substr(scan.wildcard + 1), syntax);
+    const std::size_t componentEnd = separatorAfter == notFound ? remaining.size() : scan.wildcard + 1 + separatorAfter;
+
+    std::string pattern = resolved;
+    pattern += remaining.substr(0, componentEnd);
     const std::optional<std::string> found = findFirstEntry(pattern);
     if (!found) return std::nullopt;
-    resolved.assign(directoryPrefix(head, syntax));
+
+    // The directory searched: up to the last separator, else what is
+    // resolved already, else up to a drive colon, else nothing.
+    if (scan.lastSeparator != notFound)
+      resolved += remaining.substr(0, scan.lastSeparator + 1);
+    else if (resolved.empty() && scan.firstDriveColon != notFound)
+      resolved += remaining.substr(0, scan.firstDriveColon + 1);
     resolved += *found;
-    if (!next.empty()) resolved += syntax.separator;
-    remaining = next;
+
+    if (separatorAfter == notFound) return resolved;
+    // The separator as typed; one that ends the text is dropped.
+    const char separator = remaining[componentEnd];
+    remaining.remove_prefix(componentEnd + 1);
+    if (!remaining.empty()) resolved += separator;
   }
   resolved += remaining;
   return resolved;

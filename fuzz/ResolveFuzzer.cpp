@@ -1,6 +1,8 @@
-// Resolve on arbitrary argument text, in both path syntaxes, against a
-// stand-in search whose answers follow from the pattern: it never crashes,
-// and every long path it gives is free of wildcard characters.
+// Resolve on arbitrary argument text, in the path syntaxes of POSIX and of
+// Windows in a single-byte and a double-byte code page, against a stand-in
+// search whose answers follow from the pattern: it never crashes, every long
+// path it gives is free of wildcard characters and keeps a device prefix as
+// typed, and text without wildcards comes back unchanged.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,34 +11,51 @@
 #include <string_view>
 
 #include "conversion/Resolve.h"
+#include "tests/conversion/CodePage932.h"
 
 namespace {
 
 // Found or not, and which name, as a hash of the pattern decides; names are
-// as a platform reports them: no wildcard characters, no separators.
+// as a platform reports them: no wildcard characters.
 std::optional<std::string> standInSearch(const std::string& pattern) {
   std::uint32_t hash = 2166136261u;
   for (const char c : pattern) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
   if (hash % 7 == 0) return std::nullopt;
-  static const char* const names[] = {".", "..", "a", "Long Name.txt", "X:Y", "back\\slash", "sl/ash"};
-  std::string name = names[hash % 7];
+  // The last is 表 and "x" in code page 932: a name holding the byte of "\".
+  static const char* const names[] = {".", "..", "a", "Long Name.txt", "X:Y", "back\\slash", "sl/ash", "\x95\x5Cx"};
+  std::string name = names[hash % 8];
   if (hash % 3 == 0) name += std::to_string(hash % 1000);
   return name;
+}
+
+template <GetVEK::PathSyntax Syntax>
+void resolveAndCheck(std::string_view text, const Syntax& syntax) {
+  const std::optional<std::string> longPath = GetVEK::resolve(text, syntax, [&](const std::string& pattern) {
+    std::optional<std::string> found = standInSearch(pattern);
+    // A platform never reports a name holding one of its separators.
+    if (found && GetVEK::findSeparator(*found, syntax) != GetVEK::notFound) found.reset();
+    return found;
+  });
+  if (!longPath) return;
+  if (GetVEK::holdsWildcard(*longPath, syntax)) std::abort();
+  if (!longPath->starts_with(text.substr(0, syntax.prefixLength(text)))) std::abort();
+  if (!GetVEK::holdsWildcard(text, syntax) && *longPath != text) std::abort();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const Platform::PathSyntax syntax = data[0] % 2 == 0 ? Platform::windowsPathSyntax : Platform::posixPathSyntax;
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
-  const std::optional<std::string> longPath = GetVEK::resolve(text, syntax, [&](const std::string& pattern) {
-    std::optional<std::string> found = standInSearch(pattern);
-    // A platform never reports a name holding its own separator.
-    if (found && found->find(syntax.separator) != std::string::npos) found.reset();
-    return found;
-  });
-  if (longPath && GetVEK::holdsWildcard(*longPath)) std::abort();
-  if (!GetVEK::holdsWildcard(text) && longPath != std::string(text)) std::abort();
+  switch (data[0] % 3) {
+    case 0:
+      resolveAndCheck(text, Platform::WindowsPathSyntax{});
+      break;
+    case 1:
+      resolveAndCheck(text, TestSupport::codePage932Syntax);
+      break;
+    default:
+      resolveAndCheck(text, Platform::PosixPathSyntax{});
+  }
   return 0;
 }

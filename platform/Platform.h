@@ -11,24 +11,65 @@
 
 namespace Platform {
 
-// The characters a path gives special meaning to. A driveColon of '\0' means
-// the platform has no drive letters.
-struct PathSyntax {
-  char separator;
-  char driveColon;
+// How the conversion reads a path. Only the separators, the drive colon, the
+// wildcard characters "?" and "*" and a device prefix mean anything to it,
+// and each of them is one byte that counts only where a character begins.
+
+// Windows: "\" and "/" both separate components (the tool itself writes "\"),
+// ":" ends a drive, and a device prefix ("\\?\" or "\\.\", with either
+// separator) is no part of the path's components, so its "?" is no wildcard.
+// In a double-byte code page the second byte of a character may be the byte
+// of "\" (表 is 0x95 0x5C in code page 932), so text is read a character at
+// a time.
+struct WindowsPathSyntax {
+  // Whether a byte begins a two-byte character in the text's code page; none
+  // for a code page of one byte a character.
+  bool (*isLeadByte)(unsigned char) = nullptr;
+
+  static constexpr char separator = '\\';
+
+  // In bytes, of the character that begins `text` (not empty).
+  std::size_t characterLength(std::string_view text) const {
+    return isLeadByte && text.size() > 1 && isLeadByte(static_cast<unsigned char>(text[0])) ? 2 : 1;
+  }
+  static constexpr bool isSeparator(char c) { return c == '\\' || c == '/'; }
+  static constexpr bool isDriveColon(char c) { return c == ':'; }
+  // In bytes, of the device prefix that begins `text`; 0 when there is none.
+  static constexpr std::size_t prefixLength(std::string_view text) {
+    const bool device = text.size() >= 4 && isSeparator(text[0]) && isSeparator(text[1]) &&
+                        (text[2] == '?' || text[2] == '.') && isSeparator(text[3]);
+    return device ? 4 : 0;
+  }
 };
 
-inline constexpr PathSyntax windowsPathSyntax{'\\', ':'};
-inline constexpr PathSyntax posixPathSyntax{'/', '\0'};
+// POSIX: "/" alone separates; no drives, no prefixes, and every byte stands
+// for itself as far as the conversion is concerned (UTF-8 never uses an
+// ASCII byte inside a longer character).
+struct PosixPathSyntax {
+  static constexpr char separator = '/';
+
+  static constexpr std::size_t characterLength(std::string_view) { return 1; }
+  static constexpr bool isSeparator(char c) { return c == '/'; }
+  static constexpr bool isDriveColon(char) { return false; }
+  static constexpr std::size_t prefixLength(std::string_view) { return 0; }
+};
+
 #ifdef _WIN32
-inline constexpr PathSyntax nativePathSyntax = windowsPathSyntax;
+// Whether `byte` begins a two-byte character in the system's narrow code page.
+bool isSystemLeadByte(unsigned char byte);
+inline constexpr WindowsPathSyntax nativePathSyntax{isSystemLeadByte};
 #else
-inline constexpr PathSyntax nativePathSyntax = posixPathSyntax;
+inline constexpr PosixPathSyntax nativePathSyntax{};
 #endif
 
 // The text after the program's own name, as one string: not split into
 // words, quotes kept. Windows reads its raw command line and ignores argc and
 // argv; POSIX has only argv, which it joins with single spaces.
+// All text that crosses this boundary is narrow, and on Windows exact in the
+// system's code page: a character the code page lacks never comes through as
+// a look-alike. A command line that the code page cannot hold comes through
+// with each component that it cannot write replaced by that entry's short
+// name, and empty (no path at all) when that is impossible.
 std::string argumentText(int argc, char** argv);
 
 // A path exactly as the system's file operations take it. Windows names files
@@ -46,7 +87,9 @@ ExactPath programDirectory();
 
 inline constexpr std::size_t maxPath = 260;
 
-// Of the search record only the entry's long name is used.
+// Of the search record only the entry's name is used: its long name, or on
+// Windows its short name when the code page cannot write the long one.
+// Entries the code page can name neither way are not reported.
 struct WIN32_FIND_DATAA {
   char cFileName[maxPath];
 };
@@ -58,7 +101,8 @@ SearchHandle FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* found);
 void FindClose(SearchHandle handle);
 
 // The short form's length without its NUL when it fits `capacity`; the size
-// needed, NUL included, when it does not; 0 when the path has no short form.
+// needed, NUL included, when it does not; 0 when the path has no short form,
+// or one that the code page cannot write.
 std::uint32_t GetShortPathNameA(const char* longPath, char* buffer, std::uint32_t capacity);
 
 // File operations. None of them returns a failure: a failed operation ends

@@ -4,7 +4,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "platform/windows/RunLock.h"
 
@@ -24,19 +28,35 @@ std::wstring systemMessage(DWORD error) {
   return message;
 }
 
-// The report is in the ANSI code page, like every other text the tool
-// gives. A character the code page lacks is shown as "?", never as a
-// look-alike that would name another file ("Ωmega" is not "Omega").
-std::string forDisplay(const std::wstring& text) {
+// Text in the ANSI code page, a character it lacks written as "?" and
+// reported in `lossy`, never as a look-alike ("best fit": "Ωmega" is not
+// "Omega"). UTF-8 writes every character but a lone surrogate, and takes
+// neither the flag nor a default character.
+std::string inCodePage(std::wstring_view text, bool& lossy) {
+  lossy = false;
   if (text.empty()) return {};
-  const bool utf8 = ::GetACP() == CP_UTF8;  // takes neither flag nor default character
-  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const bool utf8 = ::GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
   const char* unknown = utf8 ? nullptr : "?";
+  BOOL usedDefault = FALSE;
+  BOOL* const reportDefault = utf8 ? nullptr : &usedDefault;
   const int units = static_cast<int>(text.size());
-  const int size = ::WideCharToMultiByte(CP_ACP, flags, text.data(), units, nullptr, 0, unknown, nullptr);
-  std::string shown(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_ACP, flags, text.data(), units, shown.data(), size, unknown, nullptr);
-  return shown;
+  const int size = ::WideCharToMultiByte(CP_ACP, flags, text.data(), units, nullptr, 0, unknown, reportDefault);
+  if (size <= 0) {
+    lossy = true;
+    return {};
+  }
+  std::string narrow(static_cast<std::size_t>(size), '\0');
+  if (::WideCharToMultiByte(CP_ACP, flags, text.data(), units, narrow.data(), size, unknown, reportDefault) != size)
+    lossy = true;
+  lossy = lossy || usedDefault;
+  return narrow;
+}
+
+// The report is in the ANSI code page, like every other text the tool gives.
+std::string forDisplay(const std::wstring& text) {
+  bool lossy = false;
+  return inCodePage(text, lossy);
 }
 
 // The unhandled-error path: one line, exit status 1, nothing more done.
@@ -83,23 +103,137 @@ bool isPlainFileWithOneLink(HANDLE handle) {
          (information.dwFileAttributes & foreign) == 0 && information.nNumberOfLinks == 1;
 }
 
+// Text crosses to the conversion in the system's narrow code page, but only
+// exactly: Windows' own narrow functions would put a look-alike or "?" where
+// the code page lacks a character, and the answer would then name another
+// file. So the wide functions are called, and their text is let through only
+// when the code page writes every character of it.
+std::optional<std::string> exactNarrow(std::wstring_view text) {
+  bool lossy = false;
+  std::string narrow = inCodePage(text, lossy);
+  if (lossy) return std::nullopt;
+  return narrow;
+}
+
+// Narrow text the conversion made is exact already; only a byte sequence that
+// is no text in the code page fails.
+std::optional<std::wstring> exactWide(std::string_view text) {
+  if (text.empty()) return std::wstring();
+  const int narrowLength = static_cast<int>(text.size());
+  const int length = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), narrowLength, nullptr, 0);
+  if (length <= 0) return std::nullopt;
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), narrowLength, wide.data(), length) != length)
+    return std::nullopt;
+  return wide;
+}
+
+// An entry's long name when the code page writes it exactly, else its short
+// name, which Windows takes for the same entry; nothing when the code page
+// writes neither, or the name would not fit a search record.
+std::optional<std::string> narrowNameOf(const WIN32_FIND_DATAW& entry) {
+  std::optional<std::string> name = exactNarrow(entry.cFileName);
+  if (!name && entry.cAlternateFileName[0] != L'\0') name = exactNarrow(entry.cAlternateFileName);
+  if (name && name->size() >= maxPath) name.reset();
+  return name;
+}
+
+// The search for `pattern`, open at its first entry that has a narrow name
+// (given in `name`), or closed and INVALID_HANDLE_VALUE when none has.
+HANDLE findNamedEntry(const std::wstring& pattern, std::string& name) {
+  WIN32_FIND_DATAW entry;
+  const HANDLE search = ::FindFirstFileW(pattern.c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return search;
+  do {
+    if (std::optional<std::string> found = narrowNameOf(entry)) {
+      name = *std::move(found);
+      return search;
+    }
+  } while (::FindNextFileW(search, &entry));
+  ::FindClose(search);
+  return INVALID_HANDLE_VALUE;
+}
+
+std::optional<std::wstring> shortPathOf(const std::wstring& longPath) {
+  std::wstring shortPath(std::max<std::size_t>(longPath.size() + 1, MAX_PATH), L'\0');
+  for (;;) {
+    const DWORD length = ::GetShortPathNameW(longPath.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
+    if (length == 0) return std::nullopt;
+    if (length < shortPath.size()) {
+      shortPath.resize(length);
+      return shortPath;
+    }
+    shortPath.resize(length);  // the size it needs, NUL included
+  }
+}
+
+bool isWideSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Whether looking `component` up as the last component of the text typed so
+// far reaches the entry that the whole path reaches through it. Windows takes
+// "<", ">" and '"' for wildcards in a search, which the tool does not do
+// where it does not search; and it drops the dots and spaces that end the
+// last component of a path, but not those of a directory.
+bool lookupReachesTheSameEntry(std::wstring_view component, bool isLast) {
+  const bool searched = component.find_first_of(L"?*") != std::wstring_view::npos;
+  if (!searched && component.find_first_of(L"<>\"") != std::wstring_view::npos) return false;
+  return isLast || (component.back() != L'.' && component.back() != L' ');
+}
+
+// A command line that the code page cannot hold, made narrow: each component
+// it cannot write is replaced by the narrow name of the entry that the text
+// typed up to there names (the first entry with a narrow name, for a
+// component with wildcards, as the conversion's own search takes it).
+// Nothing when a component cannot be replaced so; the wide text is looked up
+// as typed, so a wildcard in an earlier component makes the lookup fail.
+std::optional<std::string> narrowedByShortNames(std::wstring_view line) {
+  // Trimmed as the conversion trims it, so that the path looked up is the
+  // path it asks about.
+  while (!line.empty() && line.front() == L' ') line.remove_prefix(1);
+  while (!line.empty() && line.back() == L' ') line.remove_suffix(1);
+  std::string narrow;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = start;
+    while (end < line.size() && !isWideSeparator(line[end])) ++end;
+    // A drive is no part of the name after it.
+    if (start == 0 && end > 2 && line[1] == L':') end = 2;
+    const std::wstring_view component = line.substr(start, end - start);
+    if (std::optional<std::string> exact = exactNarrow(component)) {
+      narrow += *exact;
+    } else {
+      if (!lookupReachesTheSameEntry(component, end == line.size())) return std::nullopt;
+      std::string name;
+      const HANDLE search = findNamedEntry(std::wstring(line.substr(0, end)), name);
+      if (search == INVALID_HANDLE_VALUE) return std::nullopt;
+      ::FindClose(search);
+      narrow += name;
+    }
+    if (end == line.size()) return narrow;
+    if (isWideSeparator(line[end])) narrow += static_cast<char>(line[end++]);
+    start = end;
+  }
+}
+
 HANDLE fileHandle(OutputFile file) { return reinterpret_cast<HANDLE>(file.handle); }
 
 }  // namespace
 
 // The program's name ends at its closing quote when it starts with one, else
 // at the first space or tab; the blanks after it separate it from the text.
+// Read wide, so that no character of the text is lost to the code page.
 std::string argumentText(int, char**) {
-  const char* line = ::GetCommandLineA();
-  if (*line == '"') {
+  const wchar_t* line = ::GetCommandLineW();
+  if (*line == L'"') {
     ++line;
-    while (*line != '\0' && *line != '"') ++line;
-    if (*line == '"') ++line;
+    while (*line != L'\0' && *line != L'"') ++line;
+    if (*line == L'"') ++line;
   } else {
-    while (*line != '\0' && *line != ' ' && *line != '\t') ++line;
+    while (*line != L'\0' && *line != L' ' && *line != L'\t') ++line;
   }
-  while (*line == ' ' || *line == '\t') ++line;
-  return line;
+  while (*line == L' ' || *line == L'\t') ++line;
+  if (std::optional<std::string> exact = exactNarrow(line)) return *std::move(exact);
+  return narrowedByShortNames(line).value_or(std::string());
 }
 
 ExactPath programDirectory() {
@@ -117,17 +251,32 @@ ExactPath programDirectory() {
   return path;
 }
 
+bool isSystemLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
+
+// Searched wide; an entry that the code page can name neither by its long
+// name nor by its short name is passed over, as if it did not match.
 SearchHandle FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* found) {
-  ::WIN32_FIND_DATAA data;
-  const auto handle = reinterpret_cast<SearchHandle>(::FindFirstFileA(pattern, &data));
-  if (handle > 0) std::memcpy(found->cFileName, data.cFileName, sizeof found->cFileName);
-  return handle;
+  const std::optional<std::wstring> widePattern = exactWide(pattern);
+  if (!widePattern) return reinterpret_cast<SearchHandle>(INVALID_HANDLE_VALUE);
+  std::string name;
+  const HANDLE search = findNamedEntry(*widePattern, name);
+  if (search != INVALID_HANDLE_VALUE) std::memcpy(found->cFileName, name.c_str(), name.size() + 1);
+  return reinterpret_cast<SearchHandle>(search);
 }
 
 void FindClose(SearchHandle handle) { ::FindClose(reinterpret_cast<HANDLE>(handle)); }
 
 std::uint32_t GetShortPathNameA(const char* longPath, char* buffer, std::uint32_t capacity) {
-  return ::GetShortPathNameA(longPath, buffer, capacity);
+  const std::optional<std::wstring> wideLongPath = exactWide(longPath);
+  if (!wideLongPath) return 0;
+  const std::optional<std::wstring> wideShortPath = shortPathOf(*wideLongPath);
+  if (!wideShortPath) return 0;
+  const std::optional<std::string> shortPath = exactNarrow(*wideShortPath);
+  if (!shortPath || shortPath->empty()) return 0;
+  const auto needed = static_cast<std::uint32_t>(shortPath->size() + 1);
+  if (needed > capacity) return needed;
+  std::memcpy(buffer, shortPath->c_str(), needed);
+  return needed - 1;
 }
 
 // Opened, not created afresh, and without following a reparse point, so

@@ -5,9 +5,11 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "conversion/Resolve.h"
+#include "tests/conversion/CodePage932.h"
 
 namespace {
 
@@ -25,7 +27,7 @@ struct ScriptedSearch {
 
 struct ResolveCase {
   const char* name;
-  Platform::PathSyntax syntax;
+  std::variant<Platform::WindowsPathSyntax, Platform::PosixPathSyntax> syntax;
   std::string argumentText;
   std::map<std::string, std::string> firstEntries;
   std::optional<std::string> longPath;
@@ -39,12 +41,23 @@ class ResolveTest : public testing::TestWithParam<ResolveCase> {};
 TEST_P(ResolveTest, ResolvesComponentByComponent) {
   const ResolveCase& c = GetParam();
   ScriptedSearch search{c.firstEntries, {}};
-  EXPECT_EQ(GetVEK::resolve(c.argumentText, c.syntax, std::ref(search)), c.longPath);
+  std::visit(
+      [&](const auto& syntax) {
+        EXPECT_EQ(GetVEK::resolve(c.argumentText, syntax, std::ref(search)), c.longPath);
+        EXPECT_EQ(GetVEK::holdsWildcard(c.argumentText, syntax), !c.asked.empty());
+      },
+      c.syntax);
   EXPECT_EQ(search.asked, c.asked);
 }
 
-constexpr Platform::PathSyntax windows = Platform::windowsPathSyntax;
-constexpr Platform::PathSyntax posix = Platform::posixPathSyntax;
+constexpr Platform::WindowsPathSyntax windows{};
+constexpr Platform::PosixPathSyntax posix{};
+constexpr Platform::WindowsPathSyntax codePage932 = TestSupport::codePage932Syntax;
+
+// 表 and 予 in code page 932: their second byte is the byte of "\".
+using namespace std::string_literals;
+const std::string hyou = "\x95\x5C";
+const std::string yo = "\x97\x5C";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ResolveTest,
@@ -101,6 +114,80 @@ INSTANTIATE_TEST_SUITE_P(
                     {{R"(D:\No\Rep?rts)", "Reports"}},
                     std::nullopt,
                     {R"(D:\No?)"}},
+        ResolveCase{"SlashSeparatesAndIsKept",
+                    windows,
+                    "D:/Docs/Rep?rts/Summar?.txt",
+                    {{"D:/Docs/Rep?rts", "Reports"}, {"D:/Docs/Reports/Summar?.txt", "Summary.txt"}},
+                    "D:/Docs/Reports/Summary.txt",
+                    {"D:/Docs/Rep?rts", "D:/Docs/Reports/Summar?.txt"}},
+        ResolveCase{"MixedSeparatorsKeptAsTyped",
+                    windows,
+                    R"(D:\Docs/Rep?rts\x/y?)",
+                    {{R"(D:\Docs/Rep?rts)", "Reports"}, {R"(D:\Docs/Reports\x/y?)", "y1"}},
+                    R"(D:\Docs/Reports\x/y1)",
+                    {R"(D:\Docs/Rep?rts)", R"(D:\Docs/Reports\x/y?)"}},
+        ResolveCase{"SlashAfterTheDriveIsNoDriveRelativePath",
+                    windows,
+                    "Z:/tmp/base/rep*",
+                    {{"Z:/tmp/base/rep*", "report final.txt"}},
+                    "Z:/tmp/base/report final.txt",
+                    {"Z:/tmp/base/rep*"}},
+        ResolveCase{"VerbatimPrefixIsNoWildcard",
+                    windows,
+                    R"(\\?\D:\Docs\Rep?rts\x.txt)",
+                    {{R"(\\?\D:\Docs\Rep?rts)", "Reports"}},
+                    R"(\\?\D:\Docs\Reports\x.txt)",
+                    {R"(\\?\D:\Docs\Rep?rts)"}},
+        ResolveCase{
+            "VerbatimPrefixAloneNeedsNoSearch", windows, R"(\\?\D:\Docs\x.txt)", {}, R"(\\?\D:\Docs\x.txt)", {}},
+        ResolveCase{"VerbatimUncPrefix",
+                    windows,
+                    R"(\\?\UNC\server\share\Rep*)",
+                    {{R"(\\?\UNC\server\share\Rep*)", "Reports"}},
+                    R"(\\?\UNC\server\share\Reports)",
+                    {R"(\\?\UNC\server\share\Rep*)"}},
+        ResolveCase{"DevicePrefix",
+                    windows,
+                    R"(\\.\D:\Rep*)",
+                    {{R"(\\.\D:\Rep*)", "Reports"}},
+                    R"(\\.\D:\Reports)",
+                    {R"(\\.\D:\Rep*)"}},
+        ResolveCase{"PrefixWithSlashes",
+                    windows,
+                    "//?/D:/Rep*",
+                    {{"//?/D:/Rep*", "Reports"}},
+                    "//?/D:/Reports",
+                    {"//?/D:/Rep*"}},
+        ResolveCase{"PrefixIsTheDirectoryOfItsFirstComponent",
+                    windows,
+                    R"(\\?\*)",
+                    {{R"(\\?\*)", "GLOBALROOT"}},
+                    R"(\\?\GLOBALROOT)",
+                    {R"(\\?\*)"}},
+        ResolveCase{"DoubleByteNameBeforeTheWildcard",
+                    codePage932,
+                    "D:\\"s + hyou + "*\\rep?rt",
+                    {{"D:\\"s + hyou + "*", hyou + "x"}, {"D:\\"s + hyou + "x\\rep?rt", "report"}},
+                    "D:\\"s + hyou + "x\\report",
+                    {"D:\\"s + hyou + "*", "D:\\"s + hyou + "x\\rep?rt"}},
+        ResolveCase{"DoubleByteNameAfterTheWildcard",
+                    codePage932,
+                    "D:\\*"s + yo + "\\rep?rt",
+                    {{"D:\\*"s + yo, "a"s + yo}, {"D:\\a"s + yo + "\\rep?rt", "report"}},
+                    "D:\\a"s + yo + "\\report",
+                    {"D:\\*"s + yo, "D:\\a"s + yo + "\\rep?rt"}},
+        ResolveCase{"DoubleByteDirectoryBeforeTheWildcardComponent",
+                    codePage932,
+                    "D:\\"s + hyou + "\\rep*",
+                    {{"D:\\"s + hyou + "\\rep*", "report"}},
+                    "D:\\"s + hyou + "\\report",
+                    {"D:\\"s + hyou + "\\rep*"}},
+        ResolveCase{"SingleByteCodePageSplitsAtTheSameByte",
+                    windows,
+                    "D:\\"s + hyou + "*",
+                    {{"D:\\\x95\\*", "x"}},
+                    "D:\\\x95\\x",
+                    {"D:\\\x95\\*"}},
         ResolveCase{"PosixSeparator",
                     posix,
                     "/home/r?p/in*/x",

@@ -1,8 +1,10 @@
 // The built getvek.exe started as a Windows host starts it: CreateProcessA
-// with an exact command line, then VEK.TXT read from the executable's
-// directory. Expected short forms come from the platform itself, so nothing
-// here depends on how a file system spells its aliases.
+// (or CreateProcessW) with an exact command line, then VEK.TXT read from the
+// executable's directory. Expected short forms come from the platform
+// itself, so nothing here depends on how a file system spells its aliases.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "tests/windows/TestTree.h"
 
@@ -12,8 +14,9 @@ using namespace TestSupport;
 
 struct ConversionCase {
   const char* name;
-  const char* commandLine;  // "{EXE}" the tool, "{T}" the tree
-  const char* shortFormOf;  // the long path whose short form is expected; nullptr: "bAd"
+  const char* commandLine;                 // "{EXE}" the tool, "{T}" the tree, "{T/}" the tree written with "/"
+  const char* shortFormOf;                 // the long path whose short form is expected; nullptr: "bAd"
+  const char* currentDirectory = nullptr;  // the host's own when none
 };
 
 void PrintTo(const ConversionCase& c, std::ostream* out) { *out << c.name; }
@@ -23,14 +26,21 @@ class ConversionTest : public testing::TestWithParam<ConversionCase> {
   void SetUp() override {
     tree.makeFile("My Documents\\report final.txt");
     tree.makeFile("Docs\\Reports\\Summary.txt");
+    tree.makeFile("Elsewhere\\Summary.txt");
+  }
+  std::string placed(const char* text) const {
+    std::string slashed = tree.path();
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    return substitute(substituteTree(text, tree.path()), "{T/}", slashed);
   }
   TempTree tree;
 };
 
 TEST_P(ConversionTest, LeavesTheAnswerInTheResultFile) {
   const ConversionCase& c = GetParam();
-  const RunOutcome outcome = ProgramDirectory().run(substituteTree(c.commandLine, tree.path()));
-  const std::string expected = c.shortFormOf ? shortPathOf(substituteTree(c.shortFormOf, tree.path())) : "bAd";
+  const RunOutcome outcome =
+      ProgramDirectory().run(placed(c.commandLine), c.currentDirectory ? placed(c.currentDirectory) : "");
+  const std::string expected = c.shortFormOf ? shortPathOf(placed(c.shortFormOf)) : "bAd";
   EXPECT_EQ(outcome.result, expected);
   EXPECT_EQ(outcome.workFile, std::nullopt);
   EXPECT_EQ(outcome.exitCode, 0u);
@@ -39,25 +49,104 @@ TEST_P(ConversionTest, LeavesTheAnswerInTheResultFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConversionTest,
-    testing::Values(ConversionCase{"SpacesAround", "\"{EXE}\"    {T}\\My Documents\\report final.txt   ",
-                                   "{T}\\My Documents\\report final.txt"},
-                    ConversionCase{"SpacesInsideNeedNoQuotes", "\"{EXE}\" {T}\\My Documents\\report final.txt",
-                                   "{T}\\My Documents\\report final.txt"},
-                    ConversionCase{"TabsSeparateTheProgramName", "\"{EXE}\"\t \t{T}\\Docs\\Reports\\Summary.txt",
-                                   "{T}\\Docs\\Reports\\Summary.txt"},
-                    ConversionCase{"UnquotedProgramName", "{EXE} {T}\\Docs\\Reports\\Summary.txt",
-                                   "{T}\\Docs\\Reports\\Summary.txt"},
-                    ConversionCase{"QuotedPathKeepsItsQuotes", "\"{EXE}\" \"{T}\\My Documents\\report final.txt\"",
-                                   nullptr},
-                    ConversionCase{"TrailingTabKept", "\"{EXE}\" {T}\\Docs\\Reports\\Summary.txt\t", nullptr},
-                    ConversionCase{"NoArgumentText", "\"{EXE}\"", nullptr},
-                    ConversionCase{"OnlySpaces", "\"{EXE}\"      ", nullptr},
-                    ConversionCase{"MissingPath", "\"{EXE}\" {T}\\nothing here.txt", nullptr},
-                    ConversionCase{"WildcardsInSeveralComponents", "\"{EXE}\" {T}\\Docs\\Rep?rts\\Summar?.txt",
-                                   "{T}\\Docs\\Reports\\Summary.txt"},
-                    ConversionCase{"WildcardWithoutMatch", "\"{EXE}\" {T}\\Docs\\X*\\Summary.txt", nullptr},
-                    ConversionCase{"StarFindsDotFirst", "\"{EXE}\" {T}\\Docs\\*", "{T}\\Docs\\."}),
+    testing::Values(
+        ConversionCase{"SpacesAround", "\"{EXE}\"    {T}\\My Documents\\report final.txt   ",
+                       "{T}\\My Documents\\report final.txt"},
+        ConversionCase{"SpacesInsideNeedNoQuotes", "\"{EXE}\" {T}\\My Documents\\report final.txt",
+                       "{T}\\My Documents\\report final.txt"},
+        ConversionCase{"TabsSeparateTheProgramName", "\"{EXE}\"\t \t{T}\\Docs\\Reports\\Summary.txt",
+                       "{T}\\Docs\\Reports\\Summary.txt"},
+        ConversionCase{"UnquotedProgramName", "{EXE} {T}\\Docs\\Reports\\Summary.txt",
+                       "{T}\\Docs\\Reports\\Summary.txt"},
+        ConversionCase{"QuotedPathKeepsItsQuotes", "\"{EXE}\" \"{T}\\My Documents\\report final.txt\"", nullptr},
+        ConversionCase{"TrailingTabKept", "\"{EXE}\" {T}\\Docs\\Reports\\Summary.txt\t", nullptr},
+        ConversionCase{"NoArgumentText", "\"{EXE}\"", nullptr},
+        ConversionCase{"OnlySpaces", "\"{EXE}\"      ", nullptr},
+        ConversionCase{"MissingPath", "\"{EXE}\" {T}\\nothing here.txt", nullptr},
+        ConversionCase{"WildcardsInSeveralComponents", "\"{EXE}\" {T}\\Docs\\Rep?rts\\Summar?.txt",
+                       "{T}\\Docs\\Reports\\Summary.txt"},
+        ConversionCase{"WildcardWithoutMatch", "\"{EXE}\" {T}\\Docs\\X*\\Summary.txt", nullptr},
+        ConversionCase{"StarFindsDotFirst", "\"{EXE}\" {T}\\Docs\\*", "{T}\\Docs\\."},
+        ConversionCase{"SlashesSeparate", "\"{EXE}\" {T/}/Docs/Rep?rts/Summar?.txt", "{T/}/Docs/Reports/Summary.txt"},
+        ConversionCase{"SlashesNeverMakeADriveRelativePath", "\"{EXE}\" {T/}/Docs/Reports/Sum*",
+                       "{T/}/Docs/Reports/Summary.txt", "{T}\\Elsewhere"},
+        ConversionCase{"SlashAfterAWildcardDirectory", "\"{EXE}\" {T/}/Do*/Reports/Summary.txt",
+                       "{T/}/Docs/Reports/Summary.txt"},
+        ConversionCase{"VerbatimPrefix", "\"{EXE}\" \\\\?\\{T}\\Docs\\Reports\\Summary.txt",
+                       "\\\\?\\{T}\\Docs\\Reports\\Summary.txt"},
+        ConversionCase{"VerbatimPrefixWithWildcards", "\"{EXE}\" \\\\?\\{T}\\Docs\\Rep?rts\\Summar?.txt",
+                       "\\\\?\\{T}\\Docs\\Reports\\Summary.txt"}),
     [](const testing::TestParamInfo<ConversionCase>& instance) { return std::string(instance.param.name); });
+
+// Names that a code page may lack, where Windows' narrow functions put a
+// look-alike in place of a character ("best fit"), and names holding a
+// two-byte character whose second byte is the byte of "\\". Each case runs in
+// the system's code page; the suite runs again in code page 932.
+enum class Start { narrow, wide };
+
+struct ForeignNameCase {
+  const char* name;
+  Start start;  // narrow: CreateProcessA, in the code page, which must be able to write the command line
+  const wchar_t* commandLine;
+  const wchar_t* shortFormOf;  // nullptr: "bAd"
+};
+
+void PrintTo(const ForeignNameCase& c, std::ostream* out) { *out << c.name; }
+
+class ForeignNameTest : public testing::TestWithParam<ForeignNameCase> {
+ protected:
+  void SetUp() override {
+    // Each name beside its look-alike, so that an answer for the look-alike
+    // is an answer for a file that exists.
+    for (const wchar_t* name :
+         {L"x／y report.txt", L"x\\y report.txt", L"Ωmega.txt", L"Omega.txt", L"Oslo.txt", L"Ωdir\\report final.txt",
+          L"café\\report final.txt", L"cafe\\report final.txt", L"表示\\report final.txt", L"予定表.txt"})
+      tree.makeFile(std::wstring(name));
+  }
+  TempTree tree;
+};
+
+TEST_P(ForeignNameTest, AnswersOnlyForTheFileNamed) {
+  const ForeignNameCase& c = GetParam();
+  const std::wstring treePath = widen(tree.path());
+  const std::wstring commandLine = substituteTree(std::wstring(c.commandLine), treePath);
+  RunOutcome outcome;
+  if (c.start == Start::narrow) {
+    const std::optional<std::string> narrow = narrowExactly(commandLine);
+    if (!narrow) GTEST_SKIP() << "code page " << GetACP() << " cannot write the command line";
+    outcome = ProgramDirectory().run(*narrow);
+  } else {
+    outcome = ProgramDirectory().run(commandLine);
+  }
+  const std::string expected =
+      c.shortFormOf ? shortPathOf(substituteTree(std::wstring(c.shortFormOf), treePath)) : "bAd";
+  EXPECT_EQ(outcome.result, expected);
+  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(outcome.standardError, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ForeignNameTest,
+    testing::Values(
+        ForeignNameCase{"FullWidthSolidusIsNoSeparator", Start::narrow, L"\"{EXE}\" {T}\\x?y*",
+                        L"{T}\\x／y report.txt"},
+        ForeignNameCase{"OmegaMatchedByItsShortNameIsNoO", Start::narrow, L"\"{EXE}\" {T}\\_MEG*", L"{T}\\Ωmega.txt"},
+        ForeignNameCase{"DoubleByteNameBeforeTheWildcard", Start::narrow, L"\"{EXE}\" {T}\\表*\\report final.txt",
+                        L"{T}\\表示\\report final.txt"},
+        ForeignNameCase{"DoubleByteCharacterRightBeforeTheWildcard", Start::narrow, L"\"{EXE}\" {T}\\予*",
+                        L"{T}\\予定表.txt"},
+        ForeignNameCase{"DoubleByteNameAfterTheWildcard", Start::narrow, L"\"{EXE}\" {T}\\*表.txt", L"{T}\\予定表.txt"},
+        ForeignNameCase{"DoubleByteDirectory", Start::narrow, L"\"{EXE}\" {T}\\表示\\rep*",
+                        L"{T}\\表示\\report final.txt"},
+        ForeignNameCase{"WideFileName", Start::wide, L"\"{EXE}\" {T}\\Ωmega.txt", L"{T}\\Ωmega.txt"},
+        ForeignNameCase{"WideFileNameInSpaces", Start::wide, L"\"{EXE}\"   {T}\\Ωmega.txt  ", L"{T}\\Ωmega.txt"},
+        ForeignNameCase{"WideDirectoryThenWildcard", Start::wide, L"\"{EXE}\" {T}\\Ωdir\\rep*",
+                        L"{T}\\Ωdir\\report final.txt"},
+        ForeignNameCase{"WideAccentedDirectoryThenWildcard", Start::wide, L"\"{EXE}\" {T}\\café\\rep*",
+                        L"{T}\\café\\report final.txt"},
+        ForeignNameCase{"WideWildcardComponent", Start::wide, L"\"{EXE}\" {T}\\Ωme*", L"{T}\\Ωmega.txt"},
+        ForeignNameCase{"WideNameOfAMissingFileBesideItsLookAlike", Start::wide, L"\"{EXE}\" {T}\\Ωslo.txt", nullptr}),
+    [](const testing::TestParamInfo<ForeignNameCase>& instance) { return std::string(instance.param.name); });
 
 TEST(EndToEndTest, ExistingResultIsNeitherReplacedNorTouched) {
   TempTree tree;

@@ -1,6 +1,7 @@
 // Real directory trees and real runs of the built getvek.exe, as a Windows
 // host makes them: the executable copied into a fresh program directory,
-// started with CreateProcessA and an exact command line, VEK.TXT read back.
+// started with CreateProcessA (or CreateProcessW) and an exact command line,
+// VEK.TXT read back.
 #pragma once
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -23,7 +24,7 @@ inline std::string directoryOfThisProgram() {
 
 // Texts for the wide functions: the tests' own literals are UTF-8, paths the
 // system gave in narrow form are in the ANSI code page.
-inline std::wstring widen(const std::string& text, UINT codePage) {
+inline std::wstring widen(const std::string& text, UINT codePage = CP_ACP) {
   if (text.empty()) return {};
   const int size = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
@@ -37,6 +38,18 @@ inline std::string toAnsi(const std::wstring& text) {
       WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<std::size_t>(size), '\0');
   WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), size, nullptr, nullptr);
+  return narrow;
+}
+
+// The text in the system's code page, when it holds every character.
+inline std::optional<std::string> narrowExactly(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  BOOL usedDefault = FALSE;
+  const int size = static_cast<int>(wide.size());
+  const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, narrow.data(), length, nullptr, &usedDefault);
+  if (length <= 0 || usedDefault) return std::nullopt;
   return narrow;
 }
 
@@ -107,6 +120,17 @@ class TempTree {
     writeFile(*this / relative, "content");
   }
 
+  // Named in UTF-16, for names that the code page may lack.
+  void makeFile(const std::wstring& relative) const {
+    const std::wstring tree = widen(path_) + L"\\";
+    std::size_t at = 0;
+    while ((at = relative.find(L'\\', at)) != std::wstring::npos)
+      CreateDirectoryW((tree + relative.substr(0, at++)).c_str(), nullptr);
+    const HANDLE file = CreateFileW((tree + relative).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("create a file with a UTF-16 name");
+    CloseHandle(file);
+  }
+
  private:
   std::string path_;
 };
@@ -116,6 +140,16 @@ inline std::string shortPathOf(const std::string& longPath) {
   const DWORD length = GetShortPathNameA(longPath.c_str(), buffer, sizeof buffer);
   if (length == 0 || length >= sizeof buffer) throw std::runtime_error("no short form for " + longPath);
   return std::string(buffer, length);
+}
+
+// The short form as the wide query gives it, in the code page.
+inline std::string shortPathOf(const std::wstring& longPath) {
+  wchar_t buffer[1000];
+  const DWORD length = GetShortPathNameW(longPath.c_str(), buffer, 1000);
+  if (length == 0 || length >= 1000) throw std::runtime_error("no short form for a UTF-16 path");
+  const std::optional<std::string> narrow = narrowExactly(std::wstring(buffer, length));
+  if (!narrow) throw std::runtime_error("a short form that the code page lacks");
+  return *narrow;
 }
 
 struct RunOutcome {
@@ -185,33 +219,31 @@ class ProgramDirectory {
   std::wstring resultPathW() const { return directory_ + L"\\VEK.TXT"; }
   std::wstring workPathW() const { return directory_ + L"\\VEK.TX"; }
 
-  // Starts the tool with `commandLine` exactly, "{EXE}" standing for its path.
-  RunOutcome run(std::string commandLine) const {
+  // Starts the tool with `commandLine` exactly, "{EXE}" standing for its path,
+  // in the host's current directory or in `currentDirectory`.
+  RunOutcome run(std::string commandLine, const std::string& currentDirectory = {}) const {
     commandLine = substitute(std::move(commandLine), "{EXE}", executable());
     STARTUPINFOA startup;
     HANDLE errorWrite = nullptr;
     StartedRun started;
     started.errorRead = startupWithErrorPipe(startup, errorWrite);
-    if (!CreateProcessA(executable().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &started.process))
+    if (!CreateProcessA(executable().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &started.process))
       throw std::runtime_error("CreateProcessA " + commandLine);
     CloseHandle(errorWrite);
     return finish(started);
   }
 
+  // The same with a UTF-16 command line, as a host started in another code
+  // page, or one that calls the wide functions, passes it.
+  RunOutcome run(std::wstring commandLine) const {
+    return finish(startCommandLine(substitute(std::move(commandLine), L"{EXE}", executableW())));
+  }
+
   // Starts the tool with the wide command line `arguments` after its quoted
   // path, suspended when asked, so that many runs can be let go at once.
   StartedRun start(const std::wstring& arguments, bool suspended = false) const {
-    std::wstring commandLine = L"\"" + executableW() + L"\" " + arguments;
-    STARTUPINFOW startup;
-    HANDLE errorWrite = nullptr;
-    StartedRun started;
-    started.errorRead = startupWithErrorPipe(startup, errorWrite);
-    if (!CreateProcessW(executableW().c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                        suspended ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &started.process))
-      throw std::runtime_error("CreateProcessW");
-    CloseHandle(errorWrite);
-    return started;
+    return startCommandLine(L"\"" + executableW() + L"\" " + arguments, suspended);
   }
 
   RunOutcome finish(StartedRun started) const {
@@ -223,6 +255,18 @@ class ProgramDirectory {
   }
 
  private:
+  StartedRun startCommandLine(std::wstring commandLine, bool suspended = false) const {
+    STARTUPINFOW startup;
+    HANDLE errorWrite = nullptr;
+    StartedRun started;
+    started.errorRead = startupWithErrorPipe(startup, errorWrite);
+    if (!CreateProcessW(executableW().c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                        suspended ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &started.process))
+      throw std::runtime_error("CreateProcessW");
+    CloseHandle(errorWrite);
+    return started;
+  }
+
   TempTree tree_;
   std::wstring directory_;
 };
