@@ -8,7 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "windowsnames/AliasAssignment.h"
+#include "windowsnames/CreationKey.h"
+#include "windowsnames/DirectoryConcepts.h"
 
 namespace TestSupport {
 
@@ -56,5 +57,7 @@ struct FakeDirectory {
   bool readable() const { return canRead; }
   bool isRoot() const { return root; }
 };
+
+static_assert(WindowsNames::SearchableDirectory<FakeDirectory>);
 
 }  // namespace TestSupport
