@@ -9,14 +9,14 @@
 #include <string_view>
 
 #include "conversion/Resolve.h"
+#include "windowsnames/Fnv1a.h"
 
 namespace {
 
 // Found or not, and which name, as a hash of the pattern decides; names are
 // as a platform reports them: no wildcard characters, no separators.
 std::optional<std::string> standInSearch(const std::string& pattern) {
-  std::uint32_t hash = 2166136261u;
-  for (const char c : pattern) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  const std::uint32_t hash = WindowsNames::fnv1a(pattern);
   if (hash % 7 == 0) return std::nullopt;
   static const char* const names[] = {".", "..", "a", "Long Name.txt", "X:Y", "back\\slash", "sl/ash"};
   std::string name = names[hash % 7];
