@@ -19,7 +19,7 @@
 #include "platform/Platform.h"
 #include "platform/linux/Directory.h"
 #include "windowsnames/AliasAssignment.h"
-#include "windowsnames/ShortName.h"
+#include "windowsnames/PathComponents.h"
 
 namespace {
 
@@ -38,19 +38,17 @@ std::string shortPathOf(const std::string& path) {
 // among its directory's entries as the emulation assigns them.
 std::string longPathOf(const std::string& shortForm) {
   std::string path = root;
-  std::string_view below = std::string_view(shortForm).substr(root.size() + 1);
   std::optional<Platform::Linux::Directory> directory = Platform::Linux::Directory::openStart(true);
   for (std::string_view component : {std::string_view("tmp"), std::string_view("gvfuzz")})
     directory = directory->openSubdirectory(component);
-  while (!below.empty()) {
-    const std::size_t end = std::min(below.find('/'), below.size());
-    const std::string_view component = below.substr(0, end);
-    std::string name(component);
-    if (!directory->hasEntry(component))
-      name = WindowsNames::AliasAssignment<Platform::Linux::Directory>(*directory).entryWithAlias(component).value();
+  const std::vector<std::string_view> components =
+      WindowsNames::pathComponents(std::string_view(shortForm).substr(root.size() + 1), '/');
+  for (std::size_t at = 0; at < components.size(); ++at) {
+    std::string name(components[at]);
+    if (!directory->hasEntry(name))
+      name = WindowsNames::AliasAssignment<Platform::Linux::Directory>(*directory).entryWithAlias(name).value();
     path += "/" + name;
-    below.remove_prefix(std::min(end + 1, below.size()));
-    if (!below.empty()) directory = directory->openSubdirectory(name);
+    if (at + 1 < components.size()) directory = directory->openSubdirectory(name);
   }
   return path;
 }
@@ -62,15 +60,6 @@ bool sameFile(const std::string& a, const std::string& b) {
          first.st_ino == second.st_ino;
 }
 
-void checkShortForm(const std::string& answer) {
-  const std::string_view below = std::string_view(answer).substr(root.size() + 1);
-  for (std::size_t at = 0; at <= below.size();) {
-    const std::size_t end = std::min(below.find('/', at), below.size());
-    if (!WindowsNames::isShortName(below.substr(at, end - at))) std::abort();
-    at = end + 1;
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -80,10 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<std::string> made;
   std::string directory = root;
-  for (std::size_t at = 0; at <= input.size() && made.size() < 8;) {
-    const std::size_t end = std::min(input.find('/', at), input.size());
-    std::string name(input.substr(at, end - at));
-    at = end + 1;
+  for (const std::string_view piece : WindowsNames::pathComponents(input, '/')) {
+    if (made.size() == 8) break;
+    std::string name(piece);
     if (name.find('\0') != std::string::npos || name.find_first_of("?*") != std::string::npos) continue;
     const bool isDirectory = !name.empty() && name.back() == '.';
     if (isDirectory) name.pop_back();
@@ -102,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   for (const std::string& path : made) {
     const std::string answer = shortPathOf(path);
-    checkShortForm(answer);
+    if (!WindowsNames::isShortPath(answer, '/')) std::abort();
     if (shortPathOf(answer) != answer) std::abort();
     if (!sameFile(longPathOf(answer), path)) std::abort();
   }

@@ -1,6 +1,9 @@
 #include "platform/linux/PathLookup.h"
 
+#include <vector>
+
 #include "windowsnames/AliasAssignment.h"
+#include "windowsnames/PathComponents.h"
 #include "windowsnames/ShortName.h"
 
 namespace Platform::Linux {
@@ -35,23 +38,19 @@ std::optional<Found> findComponent(Directory& directory, std::string_view compon
 std::optional<LookedUpPath> lookUpPath(std::string_view path) {
   std::optional<Directory> directory = Directory::openStart(!path.empty() && path.front() == '/');
   if (!directory) return std::nullopt;
+  const std::vector<std::string_view> components = WindowsNames::pathComponents(path, '/');
   std::string shortForm;
-  std::size_t at = 0;
-  while (at < path.size()) {
-    if (path[at] == '/') {
-      shortForm += '/';
-      ++at;
-      continue;
-    }
-    const std::size_t end = std::min(path.find('/', at), path.size());
-    const std::optional<Found> found = findComponent(*directory, path.substr(at, end - at));
+  for (std::size_t at = 0; at < components.size(); ++at) {
+    if (at > 0) shortForm += '/';
+    if (components[at].empty()) continue;
+    const std::optional<Found> found = findComponent(*directory, components[at]);
     if (!found) return std::nullopt;
     shortForm += found->shortName;
-    if (end < path.size() && found->name != ".") {
+    const bool separatorFollows = at + 1 < components.size();
+    if (separatorFollows && found->name != ".") {
       directory = directory->openSubdirectory(found->name);
       if (!directory) return std::nullopt;
     }
-    at = end;
   }
   return LookedUpPath{std::move(*directory), std::move(shortForm)};
 }

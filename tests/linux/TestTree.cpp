@@ -16,6 +16,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "windowsnames/PathComponents.h"
+
 extern char** environ;
 
 namespace TestSupport {
@@ -83,12 +85,10 @@ TempTree::~TempTree() { ::nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_P
 
 std::string TempTree::makeDirectory(const std::string& relative) const {
   std::string path = path_;
-  std::size_t at = 0;
-  while (at <= relative.size()) {
-    const std::size_t end = std::min(relative.find('/', at), relative.size());
-    path += "/" + relative.substr(at, end - at);
+  for (const std::string_view component : WindowsNames::pathComponents(relative, '/')) {
+    path += '/';
+    path += component;
     check(::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + path);
-    at = end + 1;
   }
   return path;
 }
