@@ -4,33 +4,19 @@
 //             clash and most take the checksum form;
 //   distinct: names with nothing in common.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
 #include "conversion/Resolve.h"
 #include "platform/Platform.h"
+#include "tests/linux/Files.h"
 #include "windowsnames/ShortName.h"
 #include "windowsnames/Wildcard.h"
 
 namespace {
 
 const std::string root = "/tmp/gvbench";
-
-void makeDirectory(const std::string& path) { ::mkdir(path.c_str(), 0755); }
-
-void touch(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
-  if (fd >= 0) ::close(fd);
-}
-
-bool exists(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0;
-}
 
 std::string sharedName(long index) {
   char name[64];
@@ -52,11 +38,10 @@ std::string nameOf(bool shared, long index) { return shared ? sharedName(index) 
 // it, says it is complete.
 std::string directoryOf(bool shared, long entries) {
   const std::string directory = root + "/" + (shared ? "S" : "D") + std::to_string(entries);
-  if (exists(directory + ".complete")) return directory;
-  makeDirectory(root);
-  makeDirectory(directory);
-  for (long index = 0; index < entries; ++index) touch(directory + "/" + nameOf(shared, index));
-  touch(directory + ".complete");
+  if (TestSupport::exists(directory + ".complete")) return directory;
+  TestSupport::makeDirectories(directory);
+  for (long index = 0; index < entries; ++index) TestSupport::makeFile(directory + "/" + nameOf(shared, index));
+  TestSupport::makeFile(directory + ".complete");
   return directory;
 }
 
@@ -118,10 +103,7 @@ BENCHMARK(BM_GetShortPathName)->Apply(directorySizes);
 
 void BM_Resolve(benchmark::State& state) {
   const std::string tree = root + "/tree";
-  makeDirectory(tree);
-  makeDirectory(tree + "/Documents");
-  makeDirectory(tree + "/Documents/Quarterly Reports");
-  touch(tree + "/Documents/Quarterly Reports/Summary 2026.txt");
+  TestSupport::makeFile(tree + "/Documents/Quarterly Reports/Summary 2026.txt");
   const std::string text = tree + "/Doc?ments/Quarterly*/Summ*2026.t?t";
   for (auto _ : state) {
     if (!GetVEK::resolve(text)) state.SkipWithError("no match");
