@@ -45,30 +45,30 @@ std::string directoryOf(bool shared, long entries) {
   return directory;
 }
 
-void BM_TranslateWildcards(benchmark::State& state) {
+void translatingWildcards(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(WindowsNames::translateWildcards("Rep?rt*final.d?c"));
 }
-BENCHMARK(BM_TranslateWildcards);
+BENCHMARK(translatingWildcards);
 
-void BM_MatchWildcards(benchmark::State& state) {
+void matchingWildcards(benchmark::State& state) {
   const auto pattern = WindowsNames::translateWildcards("*050000.t?t");
   for (auto _ : state)
     benchmark::DoNotOptimize(WindowsNames::matchesWildcards(pattern, "long shared prefix 050000.txt"));
 }
-BENCHMARK(BM_MatchWildcards);
+BENCHMARK(matchingWildcards);
 
-void BM_AliasBasisAndChecksum(benchmark::State& state) {
+void aliasBasisAndChecksum(benchmark::State& state) {
   for (auto _ : state) {
     const auto basis = WindowsNames::aliasBasis("long shared prefix 050000.txt");
     benchmark::DoNotOptimize(
         WindowsNames::checksumPrefix(basis, WindowsNames::aliasChecksum("long shared prefix 050000.txt")));
   }
 }
-BENCHMARK(BM_AliasBasisAndChecksum);
+BENCHMARK(aliasBasisAndChecksum);
 
 // Args: shared (1) or distinct (0), entries. The target is the entry made
 // halfway, so half the directory was created before it.
-void BM_FindFirstFile(benchmark::State& state) {
+void findFirstFile(benchmark::State& state) {
   const bool shared = state.range(0) != 0;
   const long entries = state.range(1);
   const std::string target = nameOf(shared, entries / 2);
@@ -82,7 +82,7 @@ void BM_FindFirstFile(benchmark::State& state) {
   state.SetComplexityN(entries);
 }
 
-void BM_GetShortPathName(benchmark::State& state) {
+void getShortPathName(benchmark::State& state) {
   const bool shared = state.range(0) != 0;
   const long entries = state.range(1);
   const std::string path = directoryOf(shared, entries) + "/" + nameOf(shared, entries / 2);
@@ -98,10 +98,10 @@ void directorySizes(benchmark::internal::Benchmark* benchmark) {
     for (const long entries : {1000, 10000, 100000}) benchmark->Args({shared, entries});
   benchmark->ArgNames({"shared", "entries"})->Unit(benchmark::kMillisecond);
 }
-BENCHMARK(BM_FindFirstFile)->Apply(directorySizes);
-BENCHMARK(BM_GetShortPathName)->Apply(directorySizes);
+BENCHMARK(findFirstFile)->Apply(directorySizes);
+BENCHMARK(getShortPathName)->Apply(directorySizes);
 
-void BM_Resolve(benchmark::State& state) {
+void resolvingWildcards(benchmark::State& state) {
   const std::string tree = root + "/tree";
   TestSupport::makeFile(tree + "/Documents/Quarterly Reports/Summary 2026.txt");
   const std::string text = tree + "/Doc?ments/Quarterly*/Summ*2026.t?t";
@@ -109,7 +109,7 @@ void BM_Resolve(benchmark::State& state) {
     if (!GetVEK::resolve(text)) state.SkipWithError("no match");
   }
 }
-BENCHMARK(BM_Resolve)->Unit(benchmark::kMicrosecond);
+BENCHMARK(resolvingWildcards)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
