@@ -4,7 +4,6 @@
 // separated by "/"; a name ending in "." becomes a directory that the names
 // after it go into.
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,14 +17,13 @@
 
 #include "platform/Platform.h"
 #include "platform/linux/Directory.h"
+#include "tests/linux/Files.h"
 #include "windowsnames/AliasAssignment.h"
 #include "windowsnames/PathComponents.h"
 
 namespace {
 
 const std::string root = "/tmp/gvfuzz";
-
-int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
 
 std::string shortPathOf(const std::string& path) {
   char buffer[1000];
@@ -63,8 +61,8 @@ bool sameFile(const std::string& a, const std::string& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  ::nftw(root.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-  ::mkdir(root.c_str(), 0755);
+  TestSupport::removeTree(root);
+  TestSupport::makeDirectories(root);
   const std::string_view input(reinterpret_cast<const char*>(data), size);
 
   std::vector<std::string> made;

@@ -71,13 +71,15 @@ bool isDirectory(const std::string& path) {
   return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+void removeTree(const std::string& path) { ::nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
+
 TempTree::TempTree() {
   char pattern[] = "/tmp/gvXXXXXX";
   checkSystemCall(::mkdtemp(pattern) != nullptr, "mkdtemp");
   path_ = pattern;
 }
 
-TempTree::~TempTree() { ::nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
+TempTree::~TempTree() { removeTree(path_); }
 
 std::string TempTree::makeDirectory(const std::string& relative) const {
   makeDirectories(*this / relative);

@@ -16,6 +16,8 @@ std::string makeFile(const std::string& path, const std::string& content = "", u
 std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 bool isDirectory(const std::string& path);
+// `path` and everything in it, gone; nothing when it was not there.
+void removeTree(const std::string& path);
 
 // A fresh directory under /tmp, removed with everything in it at the end.
 // Its name is a valid 8.3 name, so it stands unchanged in short forms.
