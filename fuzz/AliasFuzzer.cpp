@@ -60,14 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A NUL byte separates as "/" does.
   std::string input(reinterpret_cast<const char*>(data), size);
   std::replace(input.begin(), input.end(), '\0', '/');
-  const std::vector<std::string_view> pieces = WindowsNames::pathComponents(input, '/');
-  const std::string pattern(pieces.front());
+  const std::size_t patternEnd = std::min(input.find('/'), input.size());
+  const std::string pattern = input.substr(0, patternEnd);
   FakeDirectory directory;
   std::set<std::string> names;
-  for (std::size_t at = 1; at < pieces.size() && names.size() < 24; ++at) {
-    const std::string name(pieces[at]);
-    if (!name.empty() && name != "." && name != ".." && name.size() <= 255 && names.insert(name).second)
-      directory.add(name);
+  if (patternEnd < input.size()) {
+    WindowsNames::forEachComponent(
+        std::string_view(input).substr(patternEnd + 1), '/', [&](std::string_view piece, bool) {
+          const std::string name(piece);
+          if (!name.empty() && name != "." && name != ".." && name.size() <= 255 && names.insert(name).second)
+            directory.add(name);
+          return names.size() < 24;
+        });
   }
 
   // Valid 8.3 names may repeat one another in another case; aliases may not

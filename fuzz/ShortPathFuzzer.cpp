@@ -39,15 +39,15 @@ std::string longPathOf(const std::string& shortForm) {
   std::optional<Platform::Linux::Directory> directory = Platform::Linux::Directory::openStart(true);
   for (std::string_view component : {std::string_view("tmp"), std::string_view("gvfuzz")})
     directory = directory->openSubdirectory(component);
-  const std::vector<std::string_view> components =
-      WindowsNames::pathComponents(std::string_view(shortForm).substr(root.size() + 1), '/');
-  for (std::size_t at = 0; at < components.size(); ++at) {
-    std::string name(components[at]);
+  const std::string_view below = std::string_view(shortForm).substr(root.size() + 1);
+  WindowsNames::forEachComponent(below, '/', [&](std::string_view component, bool separatorFollows) {
+    std::string name(component);
     if (!directory->hasEntry(name))
       name = WindowsNames::AliasAssignment<Platform::Linux::Directory>(*directory).entryWithAlias(name).value();
     path += "/" + name;
-    if (at + 1 < components.size()) directory = directory->openSubdirectory(name);
-  }
+    if (separatorFollows) directory = directory->openSubdirectory(name);
+    return true;
+  });
   return path;
 }
 
@@ -67,24 +67,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<std::string> made;
   std::string directory = root;
-  for (const std::string_view piece : WindowsNames::pathComponents(input, '/')) {
-    if (made.size() == 8) break;
+  WindowsNames::forEachComponent(input, '/', [&](std::string_view piece, bool) {
     std::string name(piece);
-    if (name.find('\0') != std::string::npos || name.find_first_of("?*") != std::string::npos) continue;
+    if (name.find('\0') != std::string::npos || name.find_first_of("?*") != std::string::npos) return true;
     const bool isDirectory = !name.empty() && name.back() == '.';
     if (isDirectory) name.pop_back();
-    if (name.empty() || name == "." || name == ".." || name.size() > 200) continue;
+    if (name.empty() || name == "." || name == ".." || name.size() > 200) return true;
     const std::string path = directory + "/" + name;
     if (isDirectory) {
-      if (::mkdir(path.c_str(), 0755) != 0) continue;
+      if (::mkdir(path.c_str(), 0755) != 0) return true;
       directory = path;
     } else {
       const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-      if (fd < 0) continue;
+      if (fd < 0) return true;
       ::close(fd);
     }
     made.push_back(path);
-  }
+    return made.size() < 8;
+  });
 
   for (const std::string& path : made) {
     const std::string answer = shortPathOf(path);

@@ -1,7 +1,5 @@
 #include "platform/linux/PathLookup.h"
 
-#include <vector>
-
 #include "windowsnames/AliasAssignment.h"
 #include "windowsnames/PathComponents.h"
 #include "windowsnames/ShortName.h"
@@ -38,20 +36,21 @@ std::optional<Found> findComponent(Directory& directory, std::string_view compon
 std::optional<LookedUpPath> lookUpPath(std::string_view path) {
   std::optional<Directory> directory = Directory::openStart(!path.empty() && path.front() == '/');
   if (!directory) return std::nullopt;
-  const std::vector<std::string_view> components = WindowsNames::pathComponents(path, '/');
   std::string shortForm;
-  for (std::size_t at = 0; at < components.size(); ++at) {
-    if (at > 0) shortForm += '/';
-    if (components[at].empty()) continue;
-    const std::optional<Found> found = findComponent(*directory, components[at]);
-    if (!found) return std::nullopt;
-    shortForm += found->shortName;
-    const bool separatorFollows = at + 1 < components.size();
-    if (separatorFollows && found->name != ".") {
-      directory = directory->openSubdirectory(found->name);
-      if (!directory) return std::nullopt;
+  const bool found = WindowsNames::forEachComponent(path, '/', [&](std::string_view component, bool separatorFollows) {
+    if (!component.empty()) {
+      const std::optional<Found> entry = findComponent(*directory, component);
+      if (!entry) return false;
+      shortForm += entry->shortName;
+      if (separatorFollows && entry->name != ".") {
+        directory = directory->openSubdirectory(entry->name);
+        if (!directory) return false;
+      }
     }
-  }
+    if (separatorFollows) shortForm += '/';
+    return true;
+  });
+  if (!found) return std::nullopt;
   return LookedUpPath{std::move(*directory), std::move(shortForm)};
 }
 

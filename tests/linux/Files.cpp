@@ -9,7 +9,6 @@
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
-#include <vector>
 
 #include "windowsnames/PathComponents.h"
 
@@ -29,14 +28,13 @@ void checkSystemCall(bool ok, const std::string& what) {
 }
 
 void makeDirectories(const std::string& path) {
-  const std::vector<std::string_view> components = WindowsNames::pathComponents(path, '/');
   std::string made;
-  for (std::size_t at = 0; at < components.size(); ++at) {
-    if (at > 0) made += '/';
-    made += components[at];
-    if (components[at].empty()) continue;
-    checkSystemCall(::mkdir(made.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + made);
-  }
+  WindowsNames::forEachComponent(path, '/', [&](std::string_view component, bool separatorFollows) {
+    made += component;
+    if (!component.empty()) checkSystemCall(::mkdir(made.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + made);
+    if (separatorFollows) made += '/';
+    return true;
+  });
 }
 
 std::string makeFile(const std::string& path, const std::string& content, unsigned mode) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -8,15 +9,31 @@
 
 namespace {
 
+using WindowsNames::forEachComponent;
 using WindowsNames::isShortPath;
-using WindowsNames::pathComponents;
+
+// The components, each marked "+" when a separator follows it.
+std::vector<std::string> componentsOf(std::string_view path, char separator) {
+  std::vector<std::string> components;
+  forEachComponent(path, separator, [&](std::string_view component, bool separatorFollows) {
+    components.push_back(std::string(component) + (separatorFollows ? "+" : ""));
+    return true;
+  });
+  return components;
+}
 
 TEST(PathComponentsTest, KeepsEmptyComponentsSoThatSeparatorsStandAsTyped) {
-  const std::vector<std::pair<std::string_view, std::vector<std::string_view>>> cases = {
-      {"", {""}}, {"a", {"a"}}, {"/", {"", ""}}, {"/tmp/a b", {"", "tmp", "a b"}}, {"a//b/", {"a", "", "b", ""}},
+  const std::vector<std::pair<std::string_view, std::vector<std::string>>> cases = {
+      {"", {""}}, {"a", {"a"}}, {"/", {"+", ""}}, {"/tmp/a b", {"+", "tmp+", "a b"}}, {"a//b/", {"a+", "+", "b+", ""}},
   };
-  for (const auto& [path, components] : cases) EXPECT_EQ(pathComponents(path, '/'), components) << path;
-  EXPECT_EQ(pathComponents(R"(C:\a/b)", '\\'), (std::vector<std::string_view>{"C:", "a/b"}));
+  for (const auto& [path, components] : cases) EXPECT_EQ(componentsOf(path, '/'), components) << path;
+  EXPECT_EQ(componentsOf(R"(C:\a/b)", '\\'), (std::vector<std::string>{"C:+", "a/b"}));
+}
+
+TEST(PathComponentsTest, StopsWhereAVisitSaysSo) {
+  int visits = 0;
+  EXPECT_FALSE(forEachComponent("a/b/c", '/', [&](std::string_view, bool) { return ++visits < 2; }));
+  EXPECT_EQ(visits, 2);
 }
 
 TEST(PathComponentsTest, ShortPathsHoldOnlyValid83Components) {
