@@ -4,33 +4,19 @@
 //             clash and most take the checksum form;
 //   distinct: names with nothing in common.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
 #include "conversion/Resolve.h"
 #include "platform/Platform.h"
+#include "tests/linux/Files.h"
 #include "windowsnames/ShortName.h"
 #include "windowsnames/Wildcard.h"
 
 namespace {
 
 const std::string root = "/tmp/gvbench";
-
-void makeDirectory(const std::string& path) { ::mkdir(path.c_str(), 0755); }
-
-void touch(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
-  if (fd >= 0) ::close(fd);
-}
-
-bool exists(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0;
-}
 
 std::string sharedName(long index) {
   char name[64];
@@ -52,38 +38,37 @@ std::string nameOf(bool shared, long index) { return shared ? sharedName(index) 
 // it, says it is complete.
 std::string directoryOf(bool shared, long entries) {
   const std::string directory = root + "/" + (shared ? "S" : "D") + std::to_string(entries);
-  if (exists(directory + ".complete")) return directory;
-  makeDirectory(root);
-  makeDirectory(directory);
-  for (long index = 0; index < entries; ++index) touch(directory + "/" + nameOf(shared, index));
-  touch(directory + ".complete");
+  if (TestSupport::exists(directory + ".complete")) return directory;
+  TestSupport::makeDirectories(directory);
+  for (long index = 0; index < entries; ++index) TestSupport::makeFile(directory + "/" + nameOf(shared, index));
+  TestSupport::makeFile(directory + ".complete");
   return directory;
 }
 
-void BM_TranslateWildcards(benchmark::State& state) {
+void translatingWildcards(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(WindowsNames::translateWildcards("Rep?rt*final.d?c"));
 }
-BENCHMARK(BM_TranslateWildcards);
+BENCHMARK(translatingWildcards);
 
-void BM_MatchWildcards(benchmark::State& state) {
+void matchingWildcards(benchmark::State& state) {
   const auto pattern = WindowsNames::translateWildcards("*050000.t?t");
   for (auto _ : state)
     benchmark::DoNotOptimize(WindowsNames::matchesWildcards(pattern, "long shared prefix 050000.txt"));
 }
-BENCHMARK(BM_MatchWildcards);
+BENCHMARK(matchingWildcards);
 
-void BM_AliasBasisAndChecksum(benchmark::State& state) {
+void aliasBasisAndChecksum(benchmark::State& state) {
   for (auto _ : state) {
     const auto basis = WindowsNames::aliasBasis("long shared prefix 050000.txt");
     benchmark::DoNotOptimize(
         WindowsNames::checksumPrefix(basis, WindowsNames::aliasChecksum("long shared prefix 050000.txt")));
   }
 }
-BENCHMARK(BM_AliasBasisAndChecksum);
+BENCHMARK(aliasBasisAndChecksum);
 
 // Args: shared (1) or distinct (0), entries. The target is the entry made
 // halfway, so half the directory was created before it.
-void BM_FindFirstFile(benchmark::State& state) {
+void findFirstFile(benchmark::State& state) {
   const bool shared = state.range(0) != 0;
   const long entries = state.range(1);
   const std::string target = nameOf(shared, entries / 2);
@@ -97,7 +82,7 @@ void BM_FindFirstFile(benchmark::State& state) {
   state.SetComplexityN(entries);
 }
 
-void BM_GetShortPathName(benchmark::State& state) {
+void getShortPathName(benchmark::State& state) {
   const bool shared = state.range(0) != 0;
   const long entries = state.range(1);
   const std::string path = directoryOf(shared, entries) + "/" + nameOf(shared, entries / 2);
@@ -113,21 +98,18 @@ void directorySizes(benchmark::internal::Benchmark* benchmark) {
     for (const long entries : {1000, 10000, 100000}) benchmark->Args({shared, entries});
   benchmark->ArgNames({"shared", "entries"})->Unit(benchmark::kMillisecond);
 }
-BENCHMARK(BM_FindFirstFile)->Apply(directorySizes);
-BENCHMARK(BM_GetShortPathName)->Apply(directorySizes);
+BENCHMARK(findFirstFile)->Apply(directorySizes);
+BENCHMARK(getShortPathName)->Apply(directorySizes);
 
-void BM_Resolve(benchmark::State& state) {
+void resolvingWildcards(benchmark::State& state) {
   const std::string tree = root + "/tree";
-  makeDirectory(tree);
-  makeDirectory(tree + "/Documents");
-  makeDirectory(tree + "/Documents/Quarterly Reports");
-  touch(tree + "/Documents/Quarterly Reports/Summary 2026.txt");
+  TestSupport::makeFile(tree + "/Documents/Quarterly Reports/Summary 2026.txt");
   const std::string text = tree + "/Doc?ments/Quarterly*/Summ*2026.t?t";
   for (auto _ : state) {
     if (!GetVEK::resolve(text)) state.SkipWithError("no match");
   }
 }
-BENCHMARK(BM_Resolve)->Unit(benchmark::kMicrosecond);
+BENCHMARK(resolvingWildcards)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -19,6 +19,7 @@
 #include "tests/windowsnames/FakeDirectory.h"
 #include "windowsnames/AliasAssignment.h"
 #include "windowsnames/DirectorySearch.h"
+#include "windowsnames/PathComponents.h"
 #include "windowsnames/ShortName.h"
 
 using TestSupport::FakeDirectory;
@@ -56,17 +57,21 @@ std::map<std::string, std::string> simulateAliases(const FakeDirectory& director
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view input(reinterpret_cast<const char*>(data), size);
-  const std::size_t patternEnd = std::min(input.find_first_of(std::string_view("/\0", 2)), input.size());
-  const std::string pattern(input.substr(0, patternEnd));
+  // A NUL byte separates as "/" does.
+  std::string input(reinterpret_cast<const char*>(data), size);
+  std::replace(input.begin(), input.end(), '\0', '/');
+  const std::size_t patternEnd = std::min(input.find('/'), input.size());
+  const std::string pattern = input.substr(0, patternEnd);
   FakeDirectory directory;
   std::set<std::string> names;
-  for (std::size_t at = patternEnd + 1; at <= input.size() && names.size() < 24;) {
-    const std::size_t end = std::min(input.find_first_of(std::string_view("/\0", 2), at), input.size());
-    const std::string name(input.substr(at, end - at));
-    if (!name.empty() && name != "." && name != ".." && name.size() <= 255 && names.insert(name).second)
-      directory.add(name);
-    at = end + 1;
+  if (patternEnd < input.size()) {
+    WindowsNames::forEachComponent(
+        std::string_view(input).substr(patternEnd + 1), '/', [&](std::string_view piece, bool) {
+          const std::string name(piece);
+          if (!name.empty() && name != "." && name != ".." && name.size() <= 255 && names.insert(name).second)
+            directory.add(name);
+          return names.size() < 24;
+        });
   }
 
   // Valid 8.3 names may repeat one another in another case; aliases may not

@@ -12,14 +12,14 @@
 
 #include "conversion/Resolve.h"
 #include "tests/conversion/CodePage932.h"
+#include "windowsnames/Fnv1a.h"
 
 namespace {
 
 // Found or not, and which name, as a hash of the pattern decides; names are
 // as a platform reports them: no wildcard characters.
 std::optional<std::string> standInSearch(const std::string& pattern) {
-  std::uint32_t hash = 2166136261u;
-  for (const char c : pattern) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  const std::uint32_t hash = WindowsNames::fnv1a(pattern);
   if (hash % 7 == 0) return std::nullopt;
   // The last is 表 and "x" in code page 932: a name holding the byte of "\".
   static const char* const names[] = {".", "..", "a", "Long Name.txt", "X:Y", "back\\slash", "sl/ash", "\x95\x5Cx"};

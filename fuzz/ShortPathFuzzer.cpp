@@ -4,7 +4,6 @@
 // separated by "/"; a name ending in "." becomes a directory that the names
 // after it go into.
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,14 +17,13 @@
 
 #include "platform/Platform.h"
 #include "platform/linux/Directory.h"
+#include "tests/linux/Files.h"
 #include "windowsnames/AliasAssignment.h"
-#include "windowsnames/ShortName.h"
+#include "windowsnames/PathComponents.h"
 
 namespace {
 
 const std::string root = "/tmp/gvfuzz";
-
-int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
 
 std::string shortPathOf(const std::string& path) {
   char buffer[1000];
@@ -38,20 +36,18 @@ std::string shortPathOf(const std::string& path) {
 // among its directory's entries as the emulation assigns them.
 std::string longPathOf(const std::string& shortForm) {
   std::string path = root;
-  std::string_view below = std::string_view(shortForm).substr(root.size() + 1);
   std::optional<Platform::Linux::Directory> directory = Platform::Linux::Directory::openStart(true);
   for (std::string_view component : {std::string_view("tmp"), std::string_view("gvfuzz")})
     directory = directory->openSubdirectory(component);
-  while (!below.empty()) {
-    const std::size_t end = std::min(below.find('/'), below.size());
-    const std::string_view component = below.substr(0, end);
+  const std::string_view below = std::string_view(shortForm).substr(root.size() + 1);
+  WindowsNames::forEachComponent(below, '/', [&](std::string_view component, bool separatorFollows) {
     std::string name(component);
-    if (!directory->hasEntry(component))
-      name = WindowsNames::AliasAssignment<Platform::Linux::Directory>(*directory).entryWithAlias(component).value();
+    if (!directory->hasEntry(name))
+      name = WindowsNames::AliasAssignment<Platform::Linux::Directory>(*directory).entryWithAlias(name).value();
     path += "/" + name;
-    below.remove_prefix(std::min(end + 1, below.size()));
-    if (!below.empty()) directory = directory->openSubdirectory(name);
-  }
+    if (separatorFollows) directory = directory->openSubdirectory(name);
+    return true;
+  });
   return path;
 }
 
@@ -62,47 +58,37 @@ bool sameFile(const std::string& a, const std::string& b) {
          first.st_ino == second.st_ino;
 }
 
-void checkShortForm(const std::string& answer) {
-  const std::string_view below = std::string_view(answer).substr(root.size() + 1);
-  for (std::size_t at = 0; at <= below.size();) {
-    const std::size_t end = std::min(below.find('/', at), below.size());
-    if (!WindowsNames::isShortName(below.substr(at, end - at))) std::abort();
-    at = end + 1;
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  ::nftw(root.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-  ::mkdir(root.c_str(), 0755);
+  TestSupport::removeTree(root);
+  TestSupport::makeDirectories(root);
   const std::string_view input(reinterpret_cast<const char*>(data), size);
 
   std::vector<std::string> made;
   std::string directory = root;
-  for (std::size_t at = 0; at <= input.size() && made.size() < 8;) {
-    const std::size_t end = std::min(input.find('/', at), input.size());
-    std::string name(input.substr(at, end - at));
-    at = end + 1;
-    if (name.find('\0') != std::string::npos || name.find_first_of("?*") != std::string::npos) continue;
+  WindowsNames::forEachComponent(input, '/', [&](std::string_view piece, bool) {
+    std::string name(piece);
+    if (name.find('\0') != std::string::npos || name.find_first_of("?*") != std::string::npos) return true;
     const bool isDirectory = !name.empty() && name.back() == '.';
     if (isDirectory) name.pop_back();
-    if (name.empty() || name == "." || name == ".." || name.size() > 200) continue;
+    if (name.empty() || name == "." || name == ".." || name.size() > 200) return true;
     const std::string path = directory + "/" + name;
     if (isDirectory) {
-      if (::mkdir(path.c_str(), 0755) != 0) continue;
+      if (::mkdir(path.c_str(), 0755) != 0) return true;
       directory = path;
     } else {
       const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-      if (fd < 0) continue;
+      if (fd < 0) return true;
       ::close(fd);
     }
     made.push_back(path);
-  }
+    return made.size() < 8;
+  });
 
   for (const std::string& path : made) {
     const std::string answer = shortPathOf(path);
-    checkShortForm(answer);
+    if (!WindowsNames::isShortPath(answer, '/')) std::abort();
     if (shortPathOf(answer) != answer) std::abort();
     if (!sameFile(longPathOf(answer), path)) std::abort();
   }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "windowsnames/ShortName.h"
 #include "windowsnames/Wildcard.h"
 
 namespace {
@@ -20,8 +21,6 @@ struct Token {
   Rule rule;
   char c;
 };
-
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
 std::vector<Token> translate(std::string_view pattern) {
   if (pattern == "*.*") return {{Rule::Star, '*'}};
@@ -61,7 +60,8 @@ struct Reference {
     bool result = false;
     switch (tokens[p].rule) {
       case Rule::Literal:
-        result = !atEnd && upper(name[n]) == upper(tokens[p].c) && match(p + 1, n + 1);
+        result =
+            !atEnd && WindowsNames::asciiUpper(name[n]) == WindowsNames::asciiUpper(tokens[p].c) && match(p + 1, n + 1);
         break;
       case Rule::Star:
         result = match(p + 1, n) || (!atEnd && match(p, n + 1));

@@ -15,13 +15,6 @@
 //   - every entry whose checksum prefix, cut as the number's digits cut it,
 //     equals a prefix being asked about.
 // What one question needs is asked for together, so that a pass brings it.
-//
-// `Directory` provides:
-//   template <class Visit> bool forEachName(Visit&& visit);
-//       one pass over every entry but "." and "..", as long as visit(name)
-//       returns true; false if the directory cannot be read
-//   std::optional<CreationKey> creationKey(std::string_view name);
-//       nothing when the entry is gone: it is then left out
 #pragma once
 
 #include <algorithm>
@@ -35,11 +28,12 @@
 #include <vector>
 
 #include "windowsnames/CreationKey.h"
+#include "windowsnames/DirectoryConcepts.h"
 #include "windowsnames/ShortName.h"
 
 namespace WindowsNames {
 
-template <class Directory>
+template <ListableDirectory Directory>
 class AliasAssignment {
  public:
   explicit AliasAssignment(Directory& directory) : directory_(directory) {}

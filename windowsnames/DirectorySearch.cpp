@@ -1,5 +1,7 @@
 #include "windowsnames/DirectorySearch.h"
 
+#include "windowsnames/Fnv1a.h"
+
 namespace WindowsNames {
 
 bool listedBefore(std::string_view name, std::string_view other) {
@@ -33,16 +35,7 @@ bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basi
 // four hex digits, already well spread: they pick the slot, so that prefixes
 // share a count only by chance.
 std::size_t CrowdedPrefixes::slot(std::string_view head, std::uint16_t checksum, std::string_view extension) {
-  std::uint32_t hash = 2166136261u;
-  const auto mix = [&](std::string_view text) {
-    for (const char c : text) {
-      hash ^= static_cast<unsigned char>(c);
-      hash *= 16777619u;
-    }
-  };
-  mix(head);
-  mix(".");
-  mix(extension);
+  const std::uint32_t hash = fnv1a(extension, fnv1a(".", fnv1a(head)));
   return (checksum ^ hash ^ (hash >> 16)) & 0xFFFFu;
 }
 

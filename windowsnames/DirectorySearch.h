@@ -3,10 +3,6 @@
 // entry by name compared byte by byte with ASCII letters upper-cased. A name
 // matches when its long name or its alias does. One streaming pass finds it:
 // the directory is never sorted nor held in memory.
-//
-// `Directory` is as for AliasAssignment, and also provides
-//   bool readable();  whether its entries can be listed
-//   bool isRoot();
 #pragma once
 
 #include <algorithm>
@@ -17,6 +13,7 @@
 #include <vector>
 
 #include "windowsnames/AliasAssignment.h"
+#include "windowsnames/DirectoryConcepts.h"
 #include "windowsnames/ShortName.h"
 #include "windowsnames/Wildcard.h"
 
@@ -51,7 +48,7 @@ class CrowdedPrefixes {
   bool any_ = false;
 };
 
-template <class Directory>
+template <SearchableDirectory Directory>
 std::optional<std::string> findFirstMatch(Directory& directory, std::string_view pattern) {
   if (!directory.readable()) return std::nullopt;
   const WildcardPattern wildcards = translateWildcards(pattern);

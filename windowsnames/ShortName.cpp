@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 
+#include "windowsnames/Fnv1a.h"
+
 namespace WindowsNames {
 namespace {
 
@@ -106,11 +108,7 @@ AliasBasis aliasBasis(std::string_view longName) {
 }
 
 std::uint16_t aliasChecksum(std::string_view longName) {
-  std::uint32_t hash = 2166136261u;
-  for (const char c : longName) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 16777619u;
-  }
+  const std::uint32_t hash = fnv1a(longName);
   return static_cast<std::uint16_t>((hash >> 16) ^ (hash & 0xFFFFu));
 }
 

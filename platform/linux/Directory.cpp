@@ -6,7 +6,12 @@
 #include <string>
 #include <utility>
 
+#include "windowsnames/DirectoryConcepts.h"
+
 namespace Platform::Linux {
+
+static_assert(WindowsNames::SearchableDirectory<Directory>);
+
 namespace {
 
 constexpr int lookupFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;

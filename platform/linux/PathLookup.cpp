@@ -1,6 +1,7 @@
 #include "platform/linux/PathLookup.h"
 
 #include "windowsnames/AliasAssignment.h"
+#include "windowsnames/PathComponents.h"
 #include "windowsnames/ShortName.h"
 
 namespace Platform::Linux {
@@ -36,23 +37,20 @@ std::optional<LookedUpPath> lookUpPath(std::string_view path) {
   std::optional<Directory> directory = Directory::openStart(!path.empty() && path.front() == '/');
   if (!directory) return std::nullopt;
   std::string shortForm;
-  std::size_t at = 0;
-  while (at < path.size()) {
-    if (path[at] == '/') {
-      shortForm += '/';
-      ++at;
-      continue;
+  const bool found = WindowsNames::forEachComponent(path, '/', [&](std::string_view component, bool separatorFollows) {
+    if (!component.empty()) {
+      const std::optional<Found> entry = findComponent(*directory, component);
+      if (!entry) return false;
+      shortForm += entry->shortName;
+      if (separatorFollows && entry->name != ".") {
+        directory = directory->openSubdirectory(entry->name);
+        if (!directory) return false;
+      }
     }
-    const std::size_t end = std::min(path.find('/', at), path.size());
-    const std::optional<Found> found = findComponent(*directory, path.substr(at, end - at));
-    if (!found) return std::nullopt;
-    shortForm += found->shortName;
-    if (end < path.size() && found->name != ".") {
-      directory = directory->openSubdirectory(found->name);
-      if (!directory) return std::nullopt;
-    }
-    at = end;
-  }
+    if (separatorFollows) shortForm += '/';
+    return true;
+  });
+  if (!found) return std::nullopt;
   return LookedUpPath{std::move(*directory), std::move(shortForm)};
 }
 

@@ -1,7 +1,5 @@
 // The built tool run as its caller runs it, on real trees.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <regex>
@@ -88,12 +86,7 @@ TEST(EndToEndTest, ExistingResultIsNeitherReplacedNorTouched) {
   const std::string file = tree.makeFile("ABCDEFG.TXT");
   const ProgramDirectory program;
   const std::string earlier = "earlier answer";
-  {
-    const int fd = ::open(program.resultPath().c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::write(fd, earlier.data(), earlier.size()), static_cast<ssize_t>(earlier.size()));
-    ::close(fd);
-  }
+  makeFile(program.resultPath(), earlier);
   const RunOutcome run = program.run({file});
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_EQ(run.standardError,
@@ -106,13 +99,7 @@ TEST(EndToEndTest, StaleLongerWorkFileIsEmptiedFirst) {
   TempTree tree;
   const std::string file = tree.makeFile("ABCDEFG.TXT");
   const ProgramDirectory program;
-  {
-    const int fd = ::open(program.workPath().c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    const std::string stale(4000, 'x');
-    ASSERT_EQ(::write(fd, stale.data(), stale.size()), static_cast<ssize_t>(stale.size()));
-    ::close(fd);
-  }
+  makeFile(program.workPath(), std::string(4000, 'x'));
   const RunOutcome run = program.run({file});
   EXPECT_EQ(run.result, file);
   EXPECT_EQ(run.workFile, std::nullopt);

@@ -139,15 +139,8 @@ TEST_F(FaultTest, FileSizeLimitReachedWhileWriting) {
 TEST_F(FaultTest, AnotherRunHoldingTheDirectoryTouchesNeitherFile) {
   const std::string workLeft = "an earlier run's answer, left behind";
   const std::string earlier = "an earlier result";
-  {
-    const int work = ::open(program.workPath().c_str(), O_WRONLY | O_CREAT, 0644);
-    const int result = ::open(program.resultPath().c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_TRUE(work >= 0 && result >= 0);
-    ASSERT_EQ(::write(work, workLeft.data(), workLeft.size()), static_cast<ssize_t>(workLeft.size()));
-    ASSERT_EQ(::write(result, earlier.data(), earlier.size()), static_cast<ssize_t>(earlier.size()));
-    ::close(work);
-    ::close(result);
-  }
+  makeFile(program.workPath(), workLeft);
+  makeFile(program.resultPath(), earlier);
   const int held = ::open(program.path().c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(held, 0);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);

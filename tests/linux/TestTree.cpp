@@ -1,8 +1,6 @@
 #include "tests/linux/TestTree.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,33 +11,11 @@
 
 #include <cerrno>
 #include <chrono>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
-#include <functional>
-#include <stdexcept>
 
 extern char** environ;
 
 namespace TestSupport {
 namespace {
-
-void check(bool ok, const std::string& what) {
-  if (!ok) throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
-  // Directories the tests made unreadable still have to go.
-  ::chmod(path, 0700);
-  return ::remove(path);
-}
-
-void writeFile(const std::string& path, const std::string& content, mode_t mode) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode);
-  check(fd >= 0, "create " + path);
-  check(::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size()), "write " + path);
-  ::close(fd);
-}
 
 // Both pipes drained together, so that neither can fill up and stall the
 // child; false when they are still open after `timeoutSeconds`.
@@ -76,91 +52,9 @@ bool drain(int outFd, int errFd, std::string& out, std::string& err, int timeout
 
 }  // namespace
 
-TempTree::TempTree() {
-  char pattern[] = "/tmp/gvXXXXXX";
-  check(::mkdtemp(pattern) != nullptr, "mkdtemp");
-  path_ = pattern;
-}
-
-TempTree::~TempTree() { ::nftw(path_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS); }
-
-std::string TempTree::makeDirectory(const std::string& relative) const {
-  std::string path = path_;
-  std::size_t at = 0;
-  while (at <= relative.size()) {
-    const std::size_t end = std::min(relative.find('/', at), relative.size());
-    path += "/" + relative.substr(at, end - at);
-    check(::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST, "mkdir " + path);
-    at = end + 1;
-  }
-  return path;
-}
-
-std::string TempTree::makeFile(const std::string& relative, const std::string& content) const {
-  if (const auto slash = relative.rfind('/'); slash != std::string::npos) makeDirectory(relative.substr(0, slash));
-  const std::string path = *this / relative;
-  writeFile(path, content, 0644);
-  return path;
-}
-
-std::string readFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  check(fd >= 0, "open " + path);
-  std::string content;
-  char buffer[4096];
-  ssize_t got = 0;
-  while ((got = ::read(fd, buffer, sizeof buffer)) > 0) content.append(buffer, static_cast<std::size_t>(got));
-  ::close(fd);
-  return content;
-}
-
-bool exists(const std::string& path) {
-  struct stat status {};
-  return ::lstat(path.c_str(), &status) == 0;
-}
-
-bool isRegularFile(const std::string& path) {
-  struct stat status {};
-  return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
-}
-
-std::map<std::string, std::string> snapshot(const std::string& root) {
-  std::map<std::string, std::string> entries;
-  std::vector<std::string> pending{root};
-  while (!pending.empty()) {
-    const std::string path = pending.back();
-    pending.pop_back();
-    struct stat status {};
-    check(::lstat(path.c_str(), &status) == 0, "lstat " + path);
-    std::string& entry = entries[path];
-    entry = std::to_string(status.st_mode & S_IFMT) + " links " + std::to_string(status.st_nlink) + " modified " +
-            std::to_string(status.st_mtim.tv_sec) + "." + std::to_string(status.st_mtim.tv_nsec) + ": ";
-    if (S_ISREG(status.st_mode)) {
-      // Large files (the tool itself) by their hash, to keep failure reports readable.
-      const std::string content = readFile(path);
-      entry += content.size() <= 4096 ? content : "hash " + std::to_string(std::hash<std::string>{}(content));
-    }
-    if (S_ISLNK(status.st_mode)) {
-      char target[PATH_MAX];
-      const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
-      check(length >= 0, "readlink " + path);
-      entry.append(target, static_cast<std::size_t>(length));
-    }
-    if (!S_ISDIR(status.st_mode)) continue;
-    DIR* directory = ::opendir(path.c_str());
-    check(directory != nullptr, "opendir " + path);
-    while (const struct dirent* child = ::readdir(directory)) {
-      const std::string name = child->d_name;
-      if (name != "." && name != "..") pending.push_back(path + "/" + name);
-    }
-    ::closedir(directory);
-  }
-  return entries;
-}
-
 ProgramDirectory::ProgramDirectory() {
-  check(::chmod(tree_.path().c_str(), 0755) == 0, "chmod " + tree_.path());
-  writeFile(tree_ / "getvek", readFile(GETVEK_BINARY), 0755);
+  checkSystemCall(::chmod(tree_.path().c_str(), 0755) == 0, "chmod " + tree_.path());
+  makeFile(tree_ / "getvek", readFile(GETVEK_BINARY), 0755);
 }
 
 StartedRun ProgramDirectory::start(const std::vector<std::string>& arguments, const RunOptions& options) const {
@@ -170,13 +64,13 @@ StartedRun ProgramDirectory::start(const std::vector<std::string>& arguments, co
   argv.push_back(nullptr);
   const bool dropPrivileges = options.unprivileged && ::geteuid() == 0;
   // The program directory is the user's own, as an installed program's is.
-  if (dropPrivileges) check(::chown(tree_.path().c_str(), 65534, 65534) == 0, "chown " + tree_.path());
+  if (dropPrivileges) checkSystemCall(::chown(tree_.path().c_str(), 65534, 65534) == 0, "chown " + tree_.path());
 
   int out[2];
   int err[2];
-  check(::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0, "pipe");
+  checkSystemCall(::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0, "pipe");
   const pid_t child = ::fork();
-  check(child >= 0, "fork");
+  checkSystemCall(child >= 0, "fork");
   if (child == 0) {
     // Only async-signal-safe calls until the program replaces this one.
     ::dup2(out[1], STDOUT_FILENO);
@@ -201,7 +95,7 @@ RunOutcome ProgramDirectory::finish(StartedRun started, int timeoutSeconds) cons
   run.timedOut = !drain(started.output, started.error, run.standardOutput, run.standardError, timeoutSeconds);
   if (run.timedOut) ::kill(started.pid, SIGKILL);
   int status = 0;
-  check(::waitpid(started.pid, &status, 0) == started.pid, "waitpid");
+  checkSystemCall(::waitpid(started.pid, &status, 0) == started.pid, "waitpid");
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   if (exists(resultPath())) run.result = readFile(resultPath());
   if (isRegularFile(workPath())) run.workFile = readFile(workPath());

@@ -1,43 +1,15 @@
-// Real directory trees and real runs of the built tool, as its caller makes
-// them: the executable copied into a fresh program directory, started with
-// argument text, its result file read back.
+// Real runs of the built tool, as its caller makes them: the executable
+// copied into a fresh program directory, started with argument text, its
+// result file read back. The trees they run on: Files.h.
 #pragma once
 
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/linux/Files.h"
+
 namespace TestSupport {
-
-// A fresh directory under /tmp, removed with everything in it at the end.
-// Its name is a valid 8.3 name, so it stands unchanged in short forms.
-class TempTree {
- public:
-  TempTree();
-  ~TempTree();
-  TempTree(const TempTree&) = delete;
-  TempTree& operator=(const TempTree&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
-
-  // Parents are made as needed.
-  std::string makeDirectory(const std::string& relative) const;
-  std::string makeFile(const std::string& relative, const std::string& content = "") const;
-
- private:
-  std::string path_;
-};
-
-std::string readFile(const std::string& path);
-bool exists(const std::string& path);
-bool isRegularFile(const std::string& path);  // not through a symbolic link
-
-// Every entry under `root`, the root included, mapped to what a run must not
-// change about it: its kind, link count, modification time, and the content
-// of a file (by its hash when large) or the target of a symbolic link. Nothing but files is opened.
-std::map<std::string, std::string> snapshot(const std::string& root);
 
 struct RunOutcome {
   int exitStatus = -1;  // 128 + the signal for a run ended by one

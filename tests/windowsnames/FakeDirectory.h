@@ -8,7 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "windowsnames/AliasAssignment.h"
+#include "windowsnames/CreationKey.h"
+#include "windowsnames/DirectoryConcepts.h"
 
 namespace TestSupport {
 
@@ -22,7 +23,6 @@ struct FakeDirectory {
   std::vector<std::string> vanished;  // still listed, but gone when looked at
   bool root = false;
   bool canRead = true;
-  int passes = 0;
 
   // Entries created one after another, in the order of `names`.
   static FakeDirectory createdInOrder(const std::vector<std::string>& names) {
@@ -38,7 +38,6 @@ struct FakeDirectory {
 
   template <class Visit>
   bool forEachName(Visit&& visit) {
-    ++passes;
     if (!canRead) return false;
     for (const Entry& entry : entries)
       if (!visit(std::string_view(entry.name))) break;
@@ -56,5 +55,7 @@ struct FakeDirectory {
   bool readable() const { return canRead; }
   bool isRoot() const { return root; }
 };
+
+static_assert(WindowsNames::SearchableDirectory<FakeDirectory>);
 
 }  // namespace TestSupport
