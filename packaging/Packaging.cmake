@@ -1,0 +1,37 @@
+# What a user downloads: the stripped executable with README.md and LICENSE,
+# in an archive named after the version and the platform. The tool writes
+# its result beside itself, so it is installed into the host's own
+# directory, flat, never into a system bin/.
+
+if(WIN32)
+  # The version and the licence in the executable's file properties.
+  enable_language(RC)
+  set(GETVEK_VERSION_COMMAS ${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},0,0)
+  if(PROJECT_VERSION_PATCH)
+    set(GETVEK_VERSION_COMMAS ${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0)
+  endif()
+  set(GETVEK_COPYRIGHT_YEAR 2026)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/getvek.rc.in ${PROJECT_BINARY_DIR}/getvek.rc @ONLY)
+  target_sources(getvek PRIVATE ${PROJECT_BINARY_DIR}/getvek.rc)
+endif()
+
+install(TARGETS getvek RUNTIME DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+
+if(WIN32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(GETVEK_PLATFORM windows-x64)
+  else()
+    set(GETVEK_PLATFORM windows-x86)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(GETVEK_PLATFORM linux-${CMAKE_SYSTEM_PROCESSOR})
+  set(CPACK_GENERATOR TGZ)
+endif()
+set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-${GETVEK_PLATFORM})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_VENDOR "the getvek authors")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_SOURCE_GENERATOR "")
+include(CPack)
