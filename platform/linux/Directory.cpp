@@ -65,11 +65,17 @@ bool Directory::readable() {
   return listing_ >= 0;
 }
 
-std::optional<CreationKey> Directory::creationKey(std::string_view name) const {
+std::vector<std::optional<CreationKey>> Directory::creationKeys(const std::vector<std::string>& names) const {
+  std::vector<std::optional<CreationKey>> keys;
+  keys.reserve(names.size());
+  for (const std::string& name : names) keys.push_back(creationKeyOf(name.c_str()));
+  return keys;
+}
+
+std::optional<CreationKey> Directory::creationKeyOf(const char* name) const {
   struct statx status {};
   CreationKey key;
-  if (::statx(handle_, std::string(name).c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_BTIME | STATX_INO,
-              &status) != 0)
+  if (::statx(handle_, name, AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_BTIME | STATX_INO, &status) != 0)
     return std::nullopt;
   if ((status.stx_mask & STATX_BTIME) != 0) {
     key.seconds = status.stx_btime.tv_sec;
