@@ -278,8 +278,10 @@ class AliasAssignment {
   Gathered<std::string> assignAlias(const Member& entry) {
     const std::string& extension = entry.basis.extension;
     const Gathered<Earlier> peers = earlierIn({entry.basis.base, extension}, entry.order);
-    // Asked for now, though only needed when the basis numbers are all taken,
-    // so that the usual case needs no further pass.
+    // Asked for now, though only needed when the numbers are worked through,
+    // so that the usual case needs no further pass: the checksum forms that
+    // could hold numbers 1 to 9 of the basis, then of the checksum prefix.
+    checksumGroupOf(numberedAlias(entry.basis.base, 1, extension));
     checksumGroupOf(numberedAlias(entry.checksumPrefix, 1, extension));
     earlierIn({entry.checksumPrefix, extension}, entry.order);
     if (peers.isPending()) return pending;
