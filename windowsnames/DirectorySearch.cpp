@@ -15,6 +15,11 @@ bool listedBefore(std::string_view name, std::string_view other) {
 
 void AliasCandidates::offer(std::string_view name) {
   if (after_ && !listedBefore(*after_, name)) return;
+  // Most names offered to a full batch come after all it holds.
+  if (names_.size() == capacity && !listedBefore(name, names_.back())) {
+    dropped_ = true;
+    return;
+  }
   const auto at = std::upper_bound(names_.begin(), names_.end(), name, listedBefore) - names_.begin();
   if (names_.size() == capacity) {
     dropped_ = true;
