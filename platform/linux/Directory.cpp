@@ -26,8 +26,9 @@ void closeHandle(int& handle) {
 std::size_t partsFor(std::size_t names) {
   constexpr std::size_t namesPerPart = 64;
   constexpr std::size_t mostParts = 4;
+  if (names < 2 * namesPerPart) return 1;
   const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  return std::max<std::size_t>(1, std::min({cores, mostParts, names / namesPerPart}));
+  return std::min({cores, mostParts, names / namesPerPart});
 }
 
 }  // namespace
