@@ -40,6 +40,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -407,7 +408,7 @@ class AliasAssignment {
     // Whether some group may want the long name `name`, of `basis`: then its
     // creation key is looked up and it is added with add().
     bool wants(std::string_view name, const AliasBasis& basis) const {
-      if (const auto found = bases_.find(BasisKey{basis.base, basis.extension}); found != bases_.end()) {
+      if (const auto found = findGroup(bases_, BasisView{basis.base, basis.extension}); found != bases_.end()) {
         const Groups& groups = found->second;
         if (groups.earliest) return true;
         for (const Counted& counted : groups.earlier)
@@ -416,12 +417,15 @@ class AliasAssignment {
       if (checksums_.empty()) return false;
       const std::string prefix = checksumPrefix(basis, aliasChecksum(name));
       for (const std::size_t length : checksumLengths_)
-        if (checksums_.count(ChecksumKey{prefix.substr(0, length), basis.extension, length}) != 0) return true;
+        if (findGroup(checksums_, ChecksumView{std::string_view(prefix).substr(0, length), basis.extension, length}) !=
+            checksums_.end())
+          return true;
       return false;
     }
 
     void add(const Member& member) {
-      if (const auto found = bases_.find(BasisKey{member.basis.base, member.basis.extension}); found != bases_.end()) {
+      if (const auto found = findGroup(bases_, BasisView{member.basis.base, member.basis.extension});
+          found != bases_.end()) {
         Groups& groups = found->second;
         if (groups.earliest) keepEarliest(*groups.earliest, member);
         for (Counted& counted : groups.earlier) {
@@ -431,8 +435,8 @@ class AliasAssignment {
         }
       }
       for (const std::size_t length : checksumLengths_) {
-        const auto group =
-            checksums_.find(ChecksumKey{member.checksumPrefix.substr(0, length), member.basis.extension, length});
+        const auto group = findGroup(checksums_, ChecksumView{std::string_view(member.checksumPrefix).substr(0, length),
+                                                              member.basis.extension, length});
         if (group != checksums_.end()) group->second.push_back(member);
       }
     }
@@ -460,6 +464,43 @@ class AliasAssignment {
     }
 
    private:
+    // Every listed name is looked up in the groups: by views of its basis
+    // and checksum prefix, with nothing copied.
+    struct BasisView {
+      std::string_view base;
+      std::string_view extension;
+    };
+    struct ChecksumView {
+      std::string_view prefix;
+      std::string_view extension;
+      std::size_t length;
+    };
+    struct ByView {
+      using is_transparent = void;
+
+      using BasisTuple = std::tuple<std::string_view, std::string_view>;
+      using ChecksumTuple = std::tuple<std::size_t, std::string_view, std::string_view>;
+      static BasisTuple view(const BasisKey& key) { return {key.base, key.extension}; }
+      static BasisTuple view(const BasisView& key) { return {key.base, key.extension}; }
+      static ChecksumTuple view(const ChecksumKey& key) { return {key.length, key.prefix, key.extension}; }
+      static ChecksumTuple view(const ChecksumView& key) { return {key.length, key.prefix, key.extension}; }
+
+      template <class A, class B>
+      requires requires(const A& a, const B& b) { view(a) < view(b); }
+      bool operator()(const A& a, const B& b) const { return view(a) < view(b); }
+    };
+
+    // Few groups are wanted at a time, mostly: then a plain look at each is
+    // quicker than the map's search.
+    template <class Map, class View>
+    static auto findGroup(Map& groups, const View& view) {
+      constexpr std::size_t few = 8;
+      if (groups.size() > few) return groups.find(view);
+      auto group = groups.begin();
+      while (group != groups.end() && ByView::view(group->first) != ByView::view(view)) ++group;
+      return group;
+    }
+
     struct Counted {
       Order before;
       std::vector<Member> members;
@@ -480,8 +521,8 @@ class AliasAssignment {
     bool wantShortNames_;
     bool wholePass_;
     std::size_t countsOpen_ = 0;
-    std::map<BasisKey, Groups> bases_;
-    std::map<ChecksumKey, std::vector<Member>> checksums_;
+    std::map<BasisKey, Groups, ByView> bases_;
+    std::map<ChecksumKey, std::vector<Member>, ByView> checksums_;
     std::set<std::size_t> checksumLengths_;
   };
 
