@@ -2,10 +2,14 @@
 // entries are generated once under /tmp/gvbench and kept for later runs:
 //   shared:   "long shared prefix 000123.txt", one basis for all, so aliases
 //             clash and most take the checksum form;
-//   distinct: names with nothing in common.
+//   distinct: names with nothing in common;
+//   words:    "delta kilo 004711.txt", two words of the spelling alphabet and
+//             a number, so a few hundred bases of a few hundred names each.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <iterator>
+#include <optional>
 #include <string>
 
 #include "conversion/Resolve.h"
@@ -32,17 +36,46 @@ std::string distinctName(long index) {
   return name + " " + std::to_string(index) + ".data";
 }
 
-std::string nameOf(bool shared, long index) { return shared ? sharedName(index) : distinctName(index); }
+// The words picked by the same hash, so that creation order and listing
+// order have nothing to do with each other.
+std::string wordsName(long index) {
+  static const char* const words[] = {"alfa",   "bravo",   "charlie", "delta",  "echo",   "foxtrot", "golf",
+                                      "hotel",  "india",   "juliett", "kilo",   "lima",   "mike",    "november",
+                                      "oscar",  "papa",    "quebec",  "romeo",  "sierra", "tango",   "uniform",
+                                      "victor", "whiskey", "xray",    "yankee", "zulu"};
+  const std::uint64_t mixed = static_cast<std::uint64_t>(index + 1) * 0x9E3779B97F4A7C15ull;
+  char name[64];
+  std::snprintf(name, sizeof name, "%s %s %06ld.txt", words[(mixed >> 40) % 26], words[(mixed >> 50) % 26], index);
+  return name;
+}
+
+enum class Names : char { shared = 'S', distinct = 'D', words = 'W' };
+
+std::string nameOf(Names kind, long index) {
+  switch (kind) {
+    case Names::shared:
+      return sharedName(index);
+    case Names::distinct:
+      return distinctName(index);
+    case Names::words:
+      return wordsName(index);
+  }
+  return {};
+}
+std::string nameOf(bool shared, long index) { return nameOf(shared ? Names::shared : Names::distinct, index); }
 
 // The directory of `entries` names, made once; a marker beside it, not in
 // it, says it is complete.
-std::string directoryOf(bool shared, long entries) {
-  const std::string directory = root + "/" + (shared ? "S" : "D") + std::to_string(entries);
+std::string directoryOf(Names kind, long entries) {
+  const std::string directory = root + "/" + static_cast<char>(kind) + std::to_string(entries);
   if (TestSupport::exists(directory + ".complete")) return directory;
   TestSupport::makeDirectories(directory);
-  for (long index = 0; index < entries; ++index) TestSupport::makeFile(directory + "/" + nameOf(shared, index));
+  for (long index = 0; index < entries; ++index) TestSupport::makeFile(directory + "/" + nameOf(kind, index));
   TestSupport::makeFile(directory + ".complete");
   return directory;
+}
+std::string directoryOf(bool shared, long entries) {
+  return directoryOf(shared ? Names::shared : Names::distinct, entries);
 }
 
 void translatingWildcards(benchmark::State& state) {
@@ -110,6 +143,44 @@ void resolvingWildcards(benchmark::State& state) {
   }
 }
 BENCHMARK(resolvingWildcards)->Unit(benchmark::kMicrosecond);
+
+// The cases that cost most: entries among the first four of a basis shared by
+// every name, and patterns that match through aliases only. Each is the
+// argument text a caller gives, relative to its directory, resolved and
+// shortened as a run does.
+struct WorstCase {
+  const char* label;
+  Names kind;
+  const char* argument;
+};
+const WorstCase worstCases[] = {
+    {"first created", Names::shared, "long shared prefix 000000.txt"},
+    {"third created", Names::shared, "long shared prefix 000002.txt"},
+    {"alias typed back", Names::shared, "LONGSH~1.TXT"},
+    {"LO*", Names::shared, "LO*"},
+    {"*~*", Names::shared, "*~*"},
+    {"*~3* among words", Names::words, "*~3*"},
+    {"*.c among words", Names::words, "*.c"},
+};
+
+void worstCase(benchmark::State& state) {
+  const WorstCase& worst = worstCases[state.range(0)];
+  const long entries = state.range(1);
+  const std::string text = directoryOf(worst.kind, entries) + "/" + worst.argument;
+  state.SetLabel(worst.label);
+  char buffer[1000];
+  for (auto _ : state) {
+    const std::optional<std::string> path =
+        GetVEK::holdsWildcard(text, Platform::nativePathSyntax) ? GetVEK::resolve(text) : text;
+    benchmark::DoNotOptimize(path && Platform::GetShortPathNameA(path->c_str(), buffer, sizeof buffer) != 0);
+  }
+}
+void worstCaseSizes(benchmark::internal::Benchmark* benchmark) {
+  for (long at = 0; at < static_cast<long>(std::size(worstCases)); ++at)
+    for (const long entries : {1000, 100000}) benchmark->Args({at, entries});
+  benchmark->ArgNames({"case", "entries"})->Unit(benchmark::kMillisecond);
+}
+BENCHMARK(worstCase)->Apply(worstCaseSizes);
 
 }  // namespace
 

@@ -5,7 +5,9 @@
 
 #include <concepts>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "windowsnames/CreationKey.h"
 
@@ -20,11 +22,14 @@ struct NameVisitor {
 // A directory whose entries can be streamed and asked when they were made:
 //   forEachName(visit): one pass over every entry but "." and "..", as long
 //       as visit(name) returns true; false if the directory cannot be read.
-//   creationKey(name): nothing when the entry is gone (it is then left out).
+//   creationKeys(names): the creation key of each entry named, in order;
+//       nothing for an entry that is gone (it is then left out). Asked for
+//       many names at once, so that the directory may look them up side by
+//       side.
 template <class Directory>
-concept ListableDirectory = requires(Directory& directory, NameVisitor visit, std::string_view name) {
+concept ListableDirectory = requires(Directory& directory, NameVisitor visit, const std::vector<std::string>& names) {
   { directory.forEachName(visit) } -> std::same_as<bool>;
-  { directory.creationKey(name) } -> std::same_as<std::optional<CreationKey>>;
+  { directory.creationKeys(names) } -> std::same_as<std::vector<std::optional<CreationKey>>>;
 };
 
 // What the ordered search needs on top: whether the entries can be listed at

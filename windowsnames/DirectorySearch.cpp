@@ -15,6 +15,22 @@ bool listedBefore(std::string_view name, std::string_view other) {
   return name < other;
 }
 
+void AliasCandidates::offer(std::string_view name) {
+  if (after_ && !listedBefore(*after_, name)) return;
+  // Most names offered to a full batch come after all it holds.
+  if (names_.size() == capacity && !listedBefore(name, names_.back())) {
+    dropped_ = true;
+    return;
+  }
+  const auto at = std::upper_bound(names_.begin(), names_.end(), name, listedBefore) - names_.begin();
+  if (names_.size() == capacity) {
+    dropped_ = true;
+    if (static_cast<std::size_t>(at) == capacity) return;
+    names_.pop_back();
+  }
+  names_.emplace(names_.begin() + at, name);
+}
+
 bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum) {
   return matchesNumberedAliases(pattern, basis.base, 1, '1', '4', basis.extension) ||
          matchesNumberedAliases(pattern, checksumPrefix(basis, checksum), 1, '1', '9', basis.extension);

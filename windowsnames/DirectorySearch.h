@@ -1,8 +1,11 @@
 // The first entry of a directory that a pattern matches, in the order NTFS
 // lists a directory: "." and ".." first (except in the root), then every
 // entry by name compared byte by byte with ASCII letters upper-cased. A name
-// matches when its long name or its alias does. One streaming pass finds it:
-// the directory is never sorted nor held in memory.
+// matches when its long name or its alias does. A streaming pass finds the
+// first match by long name; names listed before it that may match only
+// through their aliases are then worked through in listing order, a bounded
+// batch at a time. The directory is never sorted nor held in memory.
+
 #pragma once
 
 #include <algorithm>
@@ -48,6 +51,27 @@ class CrowdedPrefixes {
   bool any_ = false;
 };
 
+// The first-listed names after a point that may match only through their
+// aliases, at most `capacity` of them: the search works through them a batch
+// at a time, so that however many names could match that way, few are held.
+class AliasCandidates {
+ public:
+  static constexpr std::size_t capacity = 256;
+
+  explicit AliasCandidates(std::optional<std::string> after = std::nullopt) : after_(std::move(after)) {}
+
+  void offer(std::string_view name);
+  // In listing order.
+  const std::vector<std::string>& names() const { return names_; }
+  // Whether every name offered is held, none having been left for a later batch.
+  bool complete() const { return !dropped_; }
+
+ private:
+  std::optional<std::string> after_;
+  std::vector<std::string> names_;
+  bool dropped_ = false;
+};
+
 template <SearchableDirectory Directory>
 std::optional<std::string> findFirstMatch(Directory& directory, std::string_view pattern) {
   if (!directory.readable()) return std::nullopt;
@@ -57,8 +81,8 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
       if (matchesWildcards(wildcards, dots)) return std::string(dots);
   }
 
-  std::optional<std::string> first;
-  std::vector<std::string> byAlias;  // listed before `first`, matching only through an alias perhaps
+  std::optional<std::string> first;  // matched by its own name
+  AliasCandidates candidates;
   CrowdedPrefixes crowded;
   const auto listedFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
   const bool read = directory.forEachName([&](std::string_view name) {
@@ -74,29 +98,40 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
     if (matchesWildcards(wildcards, name))
       first = name;
     else if (aliasBelowTenMayMatch(wildcards, basis, checksum))
-      byAlias.emplace_back(name);
+      candidates.offer(name);
     return true;
   });
   if (!read) return std::nullopt;
-  if (crowded.any()) {
-    directory.forEachName([&](std::string_view name) {
+
+  // Numbers from 10 on are told only once every name has been counted.
+  const auto offerCandidates = [&](AliasCandidates& batch, bool belowTenOffered) {
+    return directory.forEachName([&](std::string_view name) {
       if (!listedFirst(name) || isShortName(name) || matchesWildcards(wildcards, name)) return true;
       const AliasBasis basis = aliasBasis(name);
       const std::uint16_t checksum = aliasChecksum(name);
-      if (crowded.mayBeCrowded(basis, checksum) && aliasFromTenMayMatch(wildcards, basis, checksum))
-        byAlias.emplace_back(name);
+      if ((!belowTenOffered && aliasBelowTenMayMatch(wildcards, basis, checksum)) ||
+          (crowded.mayBeCrowded(basis, checksum) && aliasFromTenMayMatch(wildcards, basis, checksum)))
+        batch.offer(name);
       return true;
     });
-  }
+  };
+  if (crowded.any() && !offerCandidates(candidates, true)) return std::nullopt;
 
-  std::sort(byAlias.begin(), byAlias.end(), listedBefore);
   AliasAssignment<Directory> aliases(directory);
-  for (const std::string& name : byAlias) {
-    if (!listedFirst(name)) break;
-    const std::optional<std::string> alias = aliases.aliasOf(name);
-    if (alias && matchesWildcards(wildcards, *alias)) return name;
+  for (;;) {
+    std::vector<std::string> names;
+    for (const std::string& name : candidates.names())
+      if (listedFirst(name)) names.push_back(name);
+    if (const auto found = aliases.aliasesOf(names)) {
+      for (std::size_t at = 0; at < names.size(); ++at) {
+        const std::optional<std::string>& alias = (*found)[at];
+        if (alias && matchesWildcards(wildcards, *alias)) return names[at];
+      }
+    }
+    if (candidates.complete() || names.size() < candidates.names().size()) return first;
+    candidates = AliasCandidates(names.back());
+    if (!offerCandidates(candidates, false)) return std::nullopt;
   }
-  return first;
 }
 
 }  // namespace WindowsNames

@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "windowsnames/CreationKey.h"
 
@@ -32,8 +34,9 @@ class Directory {
   bool hasEntry(std::string_view name) const;
   bool isRoot() const;
   bool readable();
-  // Nothing when the entry is gone.
-  std::optional<CreationKey> creationKey(std::string_view name) const;
+  // The creation key of each of `names`, in order; nothing for an entry
+  // that is gone.
+  std::vector<std::optional<CreationKey>> creationKeys(const std::vector<std::string>& names) const;
 
   // Streams the entries but "." and ".." while visit(name) returns true.
   template <class Visit>
@@ -56,6 +59,7 @@ class Directory {
 
  private:
   explicit Directory(int handle) : handle_(handle) {}
+  std::optional<CreationKey> creationKeyOf(const char* name) const;
 
   int handle_ = -1;   // for lookups: needs only search permission
   int listing_ = -1;  // for listing: opened when first needed

@@ -27,6 +27,15 @@ struct SearchCase {
   std::optional<std::string> first;
 };
 
+// Names of one basis, more than a batch of candidates holds; the one listed
+// last is the third created, so the only one whose alias is numbered 3.
+std::vector<std::string> oneBasisListedLastCreatedThird() {
+  std::vector<std::string> names;
+  for (int index = 0; index < 600; ++index) names.push_back("shared basis " + std::to_string(1000 + index));
+  std::swap(names[2], names.back());
+  return names;
+}
+
 void PrintTo(const SearchCase& c, std::ostream* out) { *out << c.name; }
 
 class DirectorySearchTest : public testing::TestWithParam<SearchCase> {};
@@ -50,7 +59,9 @@ INSTANTIATE_TEST_SUITE_P(
                     SearchCase{"AliasWildcard", {"zeta", "My Documents"}, false, "mydoc*", "My Documents"},
                     SearchCase{
                         "AliasMatchListedFirstWins", {"MYDOCS", "My Documents"}, false, "MYDOC*", "My Documents"},
-                    SearchCase{"ExtensionRulesOnAliases", {"report final.text"}, false, "*.tex", "report final.text"}),
+                    SearchCase{"ExtensionRulesOnAliases", {"report final.text"}, false, "*.tex", "report final.text"},
+                    SearchCase{"AliasMatchBeyondTheFirstBatch", oneBasisListedLastCreatedThird(), false, "*~3",
+                               "shared basis 1599"}),
     [](const testing::TestParamInfo<SearchCase>& instance) { return std::string(instance.param.name); });
 
 TEST(DirectorySearchTest, UnreadableDirectoryHasNoEntries) {

@@ -52,6 +52,12 @@ struct FakeDirectory {
     return std::nullopt;
   }
 
+  std::vector<std::optional<WindowsNames::CreationKey>> creationKeys(const std::vector<std::string>& names) const {
+    std::vector<std::optional<WindowsNames::CreationKey>> keys;
+    for (const std::string& name : names) keys.push_back(creationKey(name));
+    return keys;
+  }
+
   bool readable() const { return canRead; }
   bool isRoot() const { return root; }
 };
