@@ -3,14 +3,28 @@
 namespace WindowsNames {
 
 bool listedBefore(std::string_view name, std::string_view other) {
-  const std::size_t common = std::min(name.size(), other.size());
-  for (std::size_t at = 0; at < common; ++at) {
-    const auto a = static_cast<unsigned char>(asciiUpper(name[at]));
-    const auto b = static_cast<unsigned char>(asciiUpper(other[at]));
-    if (a != b) return a < b;
+  CodeUnitReader a(name);
+  CodeUnitReader b(other);
+  while (!a.done() && !b.done()) {
+    const char16_t mine = upperCase(a.next());
+    const char16_t theirs = upperCase(b.next());
+    if (mine != theirs) return mine < theirs;
   }
-  if (name.size() != other.size()) return name.size() < other.size();
-  return name < other;
+  if (a.done() != b.done()) return a.done();  // the shorter first
+  // Names equal without regard to case (a file system that tells case apart
+  // may hold several): their own code units decide.
+  CodeUnitReader rawA(name);
+  CodeUnitReader rawB(other);
+  while (!rawA.done()) {
+    const char16_t mine = rawA.next();
+    const char16_t theirs = rawB.next();
+    if (mine != theirs) return mine < theirs;
+  }
+  return false;
+}
+
+bool reportsDotEntries(const WildcardPattern& pattern) {
+  return matchesWildcards(pattern, ".") || matchesWildcards(pattern, "");
 }
 
 bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum) {
@@ -49,7 +63,7 @@ std::size_t CrowdedPrefixes::slot(std::string_view head, std::uint16_t checksum,
 // The checksum a prefix would carry if it is one: its last four characters
 // as hex digits.
 std::optional<std::uint16_t> CrowdedPrefixes::checksumIn(std::string_view prefix) {
-  if (prefix.size() != 5 && prefix.size() != 6) return std::nullopt;
+  if (prefix.size() < 4 || prefix.size() > 6) return std::nullopt;
   std::uint16_t value = 0;
   for (const char c : prefix.substr(prefix.size() - 4)) {
     const bool digit = c >= '0' && c <= '9';

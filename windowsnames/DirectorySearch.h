@@ -1,7 +1,7 @@
 // The first entry of a directory that a pattern matches, in the order NTFS
 // lists a directory: "." and ".." first (except in the root), then every
-// entry by name compared byte by byte with ASCII letters upper-cased. A name
-// matches when its long name or its alias does. One streaming pass finds it:
+// entry by name, compared by upper-cased UTF-16 code units. A name matches
+// when its long name or its alias does. One streaming pass finds it:
 // the directory is never sorted nor held in memory.
 //
 // `Directory` is as for AliasAssignment, and also provides
@@ -17,12 +17,17 @@
 #include <vector>
 
 #include "windowsnames/AliasAssignment.h"
+#include "windowsnames/CodeUnits.h"
 #include "windowsnames/ShortName.h"
 #include "windowsnames/Wildcard.h"
 
 namespace WindowsNames {
 
 bool listedBefore(std::string_view name, std::string_view other);
+
+// NTFS lists "." and ".." (outside the root) when the pattern matches "." or
+// the empty name, and then before every other entry.
+bool reportsDotEntries(const WildcardPattern& pattern);
 
 // Whether an alias that `name` could be given matches the pattern: cheap
 // tests that spare working out the aliases of names that cannot match. The
@@ -55,10 +60,7 @@ template <class Directory>
 std::optional<std::string> findFirstMatch(Directory& directory, std::string_view pattern) {
   if (!directory.readable()) return std::nullopt;
   const WildcardPattern wildcards = translateWildcards(pattern);
-  if (!directory.isRoot()) {
-    for (const std::string_view dots : {".", ".."})
-      if (matchesWildcards(wildcards, dots)) return std::string(dots);
-  }
+  if (!directory.isRoot() && reportsDotEntries(wildcards)) return ".";
 
   std::optional<std::string> first;
   std::vector<std::string> byAlias;  // listed before `first`, matching only through an alias perhaps

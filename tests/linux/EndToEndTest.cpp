@@ -31,6 +31,8 @@ class ConversionTest : public testing::TestWithParam<ConversionCase> {
     tree.makeFile("My Documents/report final.txt", "report");
     tree.makeFile("Docs/Reports/Summary.txt", "summary");
     tree.makeFile("ABCDEFG.TXT");
+    tree.makeFile("Menu D\xC3\xA9marrer/r\xC3\xA9sum\xC3\xA9.txt");
+    tree.makeFile("a.a.a");
   }
   TempTree tree;
 };
@@ -55,6 +57,10 @@ INSTANTIATE_TEST_SUITE_P(
             "ArgumentsJoinedWithOneSpace", {"{T}/My", "Documents/report", "final.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
         ConversionCase{"ShortNamesStayAsOnDisk", {"{T}/Docs/Reports/Summary.txt"}, "{T}/Docs/Reports/Summary.txt"},
         ConversionCase{"AnswerFedBack", {"{T}/mydocu~1/REPORT~1.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
+        ConversionCase{
+            "NonAsciiNames", {"{T}/Menu D\xC3\xA9marrer/r\xC3\xA9sum\xC3\xA9.txt"}, "{T}/MENUDM~1/RSUM~1.TXT"},
+        ConversionCase{"WildcardsOverNonAsciiNames", {"{T}/menu*/r?sum?.txt"}, "{T}/MENUDM~1/RSUM~1.TXT"},
+        ConversionCase{"ChecksumAliasOfAShortBase", {"{T}/a.a.a"}, "{T}/AA6BF5~1.A"},
         ConversionCase{"QuotesKept", {"\"{T}/ABCDEFG.TXT\""}, "bAd"},
         ConversionCase{"TabsKept", {"\t{T}/ABCDEFG.TXT"}, "bAd"}, ConversionCase{"NoArgumentText", {}, "bAd"},
         ConversionCase{"OnlySpaces", {"    "}, "bAd"}, ConversionCase{"MissingPath", {"{T}/nothing here.txt"}, "bAd"},
@@ -63,6 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
             "WildcardsInSeveralComponents", {"{T}/Docs/Rep?rts/Summar?.txt"}, "{T}/Docs/Reports/Summary.txt"},
         ConversionCase{"WildcardWithoutMatch", {"{T}/Docs/X*/Summary.txt"}, "bAd"},
         ConversionCase{"StarFindsDotFirst", {"{T}/Docs/*"}, "{T}/Docs/."},
+        ConversionCase{"StarDotFindsDotFirst", {"{T}/Docs/*."}, "{T}/Docs/."},
         ConversionCase{"WildcardMatchesAnAlias", {"{T}/MYDOC*/report~1.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
         ConversionCase{"WildcardBeforeSeparatorAtEnd", {"{T}/My Doc*/"}, "{T}/MYDOCU~1"}),
     [](const testing::TestParamInfo<ConversionCase>& instance) { return std::string(instance.param.name); });
