@@ -51,22 +51,23 @@ UpperCodeUnits::UpperCodeUnits(std::string_view text) {
     large_.resize(text.size());
     units_ = large_.data();
   }
-  for (CodeUnitReader reader(text); !reader.done();) units_[size_++] = upperCase(reader.next());
+  forEachCodeUnit(text, [&](char16_t unit) { units_[size_++] = upperCase(unit); });
 }
 
-bool equalWithoutCase(std::string_view name, std::string_view other) {
-  if (isAscii(name) && isAscii(other)) {
-    if (name.size() != other.size()) return false;
-    for (std::size_t at = 0; at < name.size(); ++at)
-      if (upperCase(static_cast<unsigned char>(name[at])) != upperCase(static_cast<unsigned char>(other[at])))
-        return false;
-    return true;
-  }
-  CodeUnitReader a(name);
-  CodeUnitReader b(other);
+namespace {
+
+bool equalUpperCased(CodeUnitSource auto a, CodeUnitSource auto b) {
   while (!a.done() && !b.done())
     if (upperCase(a.next()) != upperCase(b.next())) return false;
   return a.done() && b.done();
+}
+
+}  // namespace
+
+bool equalWithoutCase(std::string_view name, std::string_view other) {
+  if (isAscii(name) && isAscii(other))
+    return name.size() == other.size() && equalUpperCased(AsciiReader(name), AsciiReader(other));
+  return equalUpperCased(CodeUnitReader(name), CodeUnitReader(other));
 }
 
 }  // namespace WindowsNames

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -57,6 +58,37 @@ class CodeUnitReader {
   std::size_t at_ = 0;
   char16_t pending_ = 0;  // the second half of a surrogate pair
 };
+
+// The same for text known to be ASCII, where a byte is a unit: most names
+// are, and this costs far less.
+class AsciiReader {
+ public:
+  explicit AsciiReader(std::string_view text) : text_(text) {}
+
+  bool done() const { return at_ == text_.size(); }
+  char16_t next() { return static_cast<unsigned char>(text_[at_++]); }
+
+ private:
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+template <class Reader>
+concept CodeUnitSource = requires(Reader reader, const Reader constReader) {
+  { constReader.done() } -> std::same_as<bool>;
+  { reader.next() } -> std::same_as<char16_t>;
+};
+
+// Calls `visit` with each code unit of `text`, byte by byte where it is
+// ASCII.
+template <class Visit>
+void forEachCodeUnit(std::string_view text, Visit&& visit) {
+  if (isAscii(text)) {
+    for (const char c : text) visit(static_cast<char16_t>(static_cast<unsigned char>(c)));
+    return;
+  }
+  for (CodeUnitReader reader(text); !reader.done();) visit(reader.next());
+}
 
 char16_t upperCaseBeyondAscii(char16_t unit);  // the table generated from Unicode's data
 

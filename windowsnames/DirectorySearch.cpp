@@ -2,25 +2,36 @@
 
 namespace WindowsNames {
 
-bool listedBefore(std::string_view name, std::string_view other) {
-  CodeUnitReader a(name);
-  CodeUnitReader b(other);
+namespace {
+
+// Upper-cased units first, a shorter name before a longer one it begins;
+// names equal without regard to case (a file system that tells case apart
+// may hold several) by their own units.
+template <CodeUnitSource Reader>
+bool unitsListedBefore(std::string_view name, std::string_view other) {
+  Reader a(name);
+  Reader b(other);
   while (!a.done() && !b.done()) {
     const char16_t mine = upperCase(a.next());
     const char16_t theirs = upperCase(b.next());
     if (mine != theirs) return mine < theirs;
   }
-  if (a.done() != b.done()) return a.done();  // the shorter first
-  // Names equal without regard to case (a file system that tells case apart
-  // may hold several): their own code units decide.
-  CodeUnitReader rawA(name);
-  CodeUnitReader rawB(other);
+  if (a.done() != b.done()) return a.done();
+  Reader rawA(name);
+  Reader rawB(other);
   while (!rawA.done()) {
     const char16_t mine = rawA.next();
     const char16_t theirs = rawB.next();
     if (mine != theirs) return mine < theirs;
   }
   return false;
+}
+
+}  // namespace
+
+bool listedBefore(std::string_view name, std::string_view other) {
+  if (isAscii(name) && isAscii(other)) return unitsListedBefore<AsciiReader>(name, other);
+  return unitsListedBefore<CodeUnitReader>(name, other);
 }
 
 bool reportsDotEntries(const WildcardPattern& pattern) {
@@ -32,11 +43,13 @@ bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& bas
          matchesNumberedAliases(pattern, checksumPrefix(basis, checksum), 1, '1', '9', basis.extension);
 }
 
-bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum) {
+bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum,
+                          std::size_t entries) {
   const std::string prefix = checksumPrefix(basis, checksum);
-  // Each further digit cuts the prefix by one; numbers go up to 9,999,999.
+  // Each further digit cuts the prefix by one; numbers go up to 9,999,999,
+  // but no higher than the directory has entries to push them.
   unsigned smallest = 10;
-  for (std::size_t digits = 2; digits <= 7; ++digits, smallest *= 10) {
+  for (std::size_t digits = 2; digits <= 7 && smallest <= entries; ++digits, smallest *= 10) {
     const std::string_view kept = std::string_view(prefix).substr(0, aliasPrefixLength(smallest));
     if (matchesNumberedAliases(pattern, kept, digits, '1', '9', basis.extension)) return true;
   }

@@ -31,9 +31,11 @@ bool reportsDotEntries(const WildcardPattern& pattern);
 
 // Whether an alias that `name` could be given matches the pattern: cheap
 // tests that spare working out the aliases of names that cannot match. The
-// first covers numbers below 10; the second, numbers from 10 on.
+// first covers numbers below 10; the second, numbers from 10 on in a
+// directory of `entries` entries.
 bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum);
-bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum);
+bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum,
+                          std::size_t entries);
 
 // A checksum alias numbered 10 or more needs nine other names that could
 // hold PREFIX~1 to PREFIX~9 of its checksum prefix. Counting those names per
@@ -66,7 +68,9 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
   std::vector<std::string> byAlias;  // listed before `first`, matching only through an alias perhaps
   CrowdedPrefixes crowded;
   const auto listedFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
+  std::size_t entries = 0;
   const bool read = directory.forEachName([&](std::string_view name) {
+    ++entries;
     if (isShortName(name)) {
       crowded.countShortName(name);
       if (listedFirst(name) && matchesWildcards(wildcards, name)) first = name;
@@ -88,7 +92,7 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
       if (!listedFirst(name) || isShortName(name) || matchesWildcards(wildcards, name)) return true;
       const AliasBasis basis = aliasBasis(name);
       const std::uint16_t checksum = aliasChecksum(name);
-      if (crowded.mayBeCrowded(basis, checksum) && aliasFromTenMayMatch(wildcards, basis, checksum))
+      if (crowded.mayBeCrowded(basis, checksum) && aliasFromTenMayMatch(wildcards, basis, checksum, entries))
         byAlias.emplace_back(name);
       return true;
     });

@@ -77,7 +77,7 @@ bool takesBasisNumbers(const AliasBasis& basis) { return basis.base.size() > 2; 
 
 std::uint16_t aliasChecksum(std::string_view longName) {
   std::uint16_t sum = 0;
-  for (CodeUnitReader units(longName); !units.done();) sum = static_cast<std::uint16_t>(sum * 37 + units.next());
+  forEachCodeUnit(longName, [&](char16_t unit) { sum = static_cast<std::uint16_t>(sum * 37 + unit); });
   // Spread: the product's magnitude as a signed 32-bit number, modulo the
   // prime 1,000,000,007, of which the low 16 bits are kept...
   const auto product = static_cast<std::int32_t>(sum * 314159269u);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "windowsnames/CodeUnits.h"
+#include "windowsnames/ShortName.h"
 
 namespace WindowsNames {
 namespace {
@@ -148,7 +149,7 @@ bool matchSymbols(const WildcardPattern& pattern, std::size_t length, SymbolAt s
 
 WildcardPattern translateWildcards(std::string_view pattern) {
   std::u16string units;
-  for (CodeUnitReader reader(pattern); !reader.done();) units += reader.next();
+  forEachCodeUnit(pattern, [&](char16_t unit) { units += unit; });
   // Windows drops the dots and spaces that end the last component of a path;
   // a dot among them still makes a star before them a DOS star.
   bool droppedDot = false;
@@ -172,7 +173,7 @@ WildcardPattern translateWildcards(std::string_view pattern) {
 bool matchesWildcards(const WildcardPattern& pattern, std::string_view name) {
   if (isAscii(name)) {
     return matchSymbols(pattern, name.size(), [&](std::size_t at) {
-      const char16_t c = upperCase(static_cast<unsigned char>(name[at]));
+      const auto c = static_cast<unsigned char>(asciiUpper(name[at]));
       return Symbol{c, c};
     });
   }
@@ -188,7 +189,7 @@ bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view pre
   return matchSymbols(pattern, length, [&](std::size_t at) {
     char16_t c = u'.';
     if (at < tilde)
-      c = upperCase(static_cast<unsigned char>(prefix[at]));
+      c = static_cast<unsigned char>(asciiUpper(prefix[at]));
     else if (at == tilde)
       c = u'~';
     else if (at == tilde + 1)
@@ -196,7 +197,7 @@ bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view pre
     else if (at <= tilde + digits)
       return Symbol{u'0', u'9'};
     else if (at > tilde + digits + 1)
-      c = upperCase(static_cast<unsigned char>(extension[at - tilde - digits - 2]));
+      c = static_cast<unsigned char>(asciiUpper(extension[at - tilde - digits - 2]));
     return Symbol{c, c};
   });
 }
