@@ -44,12 +44,11 @@ bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& bas
 }
 
 bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum,
-                          std::size_t entries) {
+                          std::size_t highestNumber) {
   const std::string prefix = checksumPrefix(basis, checksum);
-  // Each further digit cuts the prefix by one; numbers go up to 9,999,999,
-  // but no higher than the directory has entries to push them.
+  // Each further digit cuts the prefix by one; numbers go up to 9,999,999.
   unsigned smallest = 10;
-  for (std::size_t digits = 2; digits <= 7 && smallest <= entries; ++digits, smallest *= 10) {
+  for (std::size_t digits = 2; digits <= 7 && smallest <= highestNumber; ++digits, smallest *= 10) {
     const std::string_view kept = std::string_view(prefix).substr(0, aliasPrefixLength(smallest));
     if (matchesNumberedAliases(pattern, kept, digits, '1', '9', basis.extension)) return true;
   }

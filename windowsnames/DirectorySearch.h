@@ -31,11 +31,11 @@ bool reportsDotEntries(const WildcardPattern& pattern);
 
 // Whether an alias that `name` could be given matches the pattern: cheap
 // tests that spare working out the aliases of names that cannot match. The
-// first covers numbers below 10; the second, numbers from 10 on in a
-// directory of `entries` entries.
+// first covers numbers below 10; the second, numbers from 10 to
+// `highestNumber`.
 bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum);
 bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum,
-                          std::size_t entries);
+                          std::size_t highestNumber);
 
 // A checksum alias numbered 10 or more needs nine other names that could
 // hold PREFIX~1 to PREFIX~9 of its checksum prefix. Counting those names per
@@ -68,9 +68,7 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
   std::vector<std::string> byAlias;  // listed before `first`, matching only through an alias perhaps
   CrowdedPrefixes crowded;
   const auto listedFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
-  std::size_t entries = 0;
   const bool read = directory.forEachName([&](std::string_view name) {
-    ++entries;
     if (isShortName(name)) {
       crowded.countShortName(name);
       if (listedFirst(name) && matchesWildcards(wildcards, name)) first = name;
@@ -88,14 +86,24 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
   });
   if (!read) return std::nullopt;
   if (crowded.any()) {
+    // A number N from 10 on needs 10 to N-1 held by other entries, each a
+    // valid 8.3 name numbered so or a long name whose prefix is crowded:
+    // counting those bounds the numbers worth trying.
+    std::size_t mayHoldFromTen = 0;
+    std::vector<std::string> crowdedBefore;
     directory.forEachName([&](std::string_view name) {
-      if (!listedFirst(name) || isShortName(name) || matchesWildcards(wildcards, name)) return true;
-      const AliasBasis basis = aliasBasis(name);
-      const std::uint16_t checksum = aliasChecksum(name);
-      if (crowded.mayBeCrowded(basis, checksum) && aliasFromTenMayMatch(wildcards, basis, checksum, entries))
-        byAlias.emplace_back(name);
+      if (isShortName(name)) {
+        if (const std::optional<AliasParts> alias = parseAlias(name); alias && alias->number >= 10) ++mayHoldFromTen;
+        return true;
+      }
+      if (!crowded.mayBeCrowded(aliasBasis(name), aliasChecksum(name))) return true;
+      ++mayHoldFromTen;
+      if (listedFirst(name) && !matchesWildcards(wildcards, name)) crowdedBefore.emplace_back(name);
       return true;
     });
+    for (std::string& name : crowdedBefore)
+      if (aliasFromTenMayMatch(wildcards, aliasBasis(name), aliasChecksum(name), 10 + mayHoldFromTen))
+        byAlias.push_back(std::move(name));
   }
 
   std::sort(byAlias.begin(), byAlias.end(), listedBefore);
