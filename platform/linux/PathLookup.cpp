@@ -30,15 +30,19 @@ std::optional<std::string> firstEqualWithoutCase(Directory& directory, std::stri
   return first;
 }
 
-// Found by its exact spelling, else without regard to case, else as an alias.
-// A component that is a valid 8.3 name is its own short name, as typed.
+// Found by its exact spelling, else as an alias, else without regard to
+// case. Windows asks for the case before the alias, but NTFS never holds a
+// name equal to an alias but for case; Linux can (U+0131, a dotless i,
+// upper-cases to "I"), and the alias must then win, so that an answer fed
+// back names its own file. A component that is a valid 8.3 name is its own
+// short name, as typed.
 std::optional<Found> findComponent(Directory& directory, std::string_view component) {
   if (component == "." || component == "..") return Found{std::string(component), std::string(component)};
   AliasAssignment<Directory> aliases(directory);
   std::optional<std::string> name;
   if (directory.hasEntry(component)) name.emplace(component);
-  if (!name) name = firstEqualWithoutCase(directory, component);
   if (!name) name = aliases.entryWithAlias(component);
+  if (!name) name = firstEqualWithoutCase(directory, component);
   if (!name) return std::nullopt;
   if (isShortName(component)) return Found{std::move(*name), std::string(component)};
   if (isShortName(*name)) return Found{*name, *name};

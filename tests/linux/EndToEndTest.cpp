@@ -35,6 +35,8 @@ class ConversionTest : public testing::TestWithParam<ConversionCase> {
     tree.makeFile("a.a.a");
     tree.makeFile("TWIN/b.txt");  // names equal without regard to case
     tree.makeFile("twin/a.txt");
+    tree.makeFile("My Disc Files/inside.txt");  // alias MYDISC~1
+    tree.makeFile("myd\xC4\xB1sc~1");           // equal to it but for case
   }
   TempTree tree;
 };
@@ -71,6 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
         ConversionCase{"ExactSpellingFirst", {"{T}/twin/a.txt"}, "{T}/twin/a.txt"},
         ConversionCase{"OfSeveralInAnotherCaseTheFirstListed", {"{T}/tWIN/b.txt"}, "{T}/tWIN/b.txt"},
         ConversionCase{"OfSeveralInAnotherCaseOnlyTheFirst", {"{T}/tWIN/a.txt"}, "bAd"},
+        ConversionCase{"AliasBeforeALongNameEqualButForCase", {"{T}/MYDISC~1/inside.txt"}, "{T}/MYDISC~1/inside.txt"},
         ConversionCase{"ChecksumAliasOfAShortBase", {"{T}/a.a.a"}, "{T}/AA6BF5~1.A"},
         ConversionCase{"QuotesKept", {"\"{T}/ABCDEFG.TXT\""}, "bAd"},
         ConversionCase{"TabsKept", {"\t{T}/ABCDEFG.TXT"}, "bAd"}, ConversionCase{"NoArgumentText", {}, "bAd"},
