@@ -1,5 +1,6 @@
 // The wildcard translation and matching against a plain reference written
-// here from the rules, one recursive step per rule: they must always agree.
+// here from the rules, one recursive step per rule, over the names' upper-
+// cased code units: they must always agree.
 // Input: pattern, a NUL byte, name.
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "windowsnames/ShortName.h"
+#include "windowsnames/CodeUnits.h"
 #include "windowsnames/Wildcard.h"
 
 namespace {
@@ -19,15 +20,27 @@ enum class Rule { Literal, Star, DosStar, DosQm, DosDot };
 
 struct Token {
   Rule rule;
-  char c;
+  char16_t c;
 };
 
-std::vector<Token> translate(std::string_view pattern) {
-  if (pattern == "*.*") return {{Rule::Star, '*'}};
+std::u16string upperUnits(std::string_view text) {
+  std::u16string units;
+  for (WindowsNames::CodeUnitReader reader(text); !reader.done();) units += WindowsNames::upperCase(reader.next());
+  return units;
+}
+
+std::vector<Token> translate(std::string_view text) {
+  std::u16string pattern = upperUnits(text);
+  bool droppedDot = false;
+  while (!pattern.empty() && (pattern.back() == u'.' || pattern.back() == u' ')) {
+    droppedDot |= pattern.back() == u'.';
+    pattern.pop_back();
+  }
+  if (pattern == u"*.*") return {{Rule::Star, u'*'}};
   std::vector<Token> tokens;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
-    const char c = pattern[i];
-    const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+    const char16_t c = pattern[i];
+    const char16_t next = i + 1 < pattern.size() ? pattern[i + 1] : u'\0';
     if (c == '?')
       tokens.push_back({Rule::DosQm, c});
     else if (c == '.' && (next == '?' || next == '*'))
@@ -39,16 +52,13 @@ std::vector<Token> translate(std::string_view pattern) {
     else
       tokens.push_back({Rule::Literal, c});
   }
-  if (!pattern.empty() && pattern.back() == '.') {
-    tokens.pop_back();
-    if (!tokens.empty() && tokens.back().rule == Rule::Star) tokens.back().rule = Rule::DosStar;
-  }
+  if (droppedDot && !tokens.empty() && tokens.back().rule == Rule::Star) tokens.back().rule = Rule::DosStar;
   return tokens;
 }
 
 struct Reference {
   const std::vector<Token>& tokens;
-  std::string_view name;
+  std::u16string_view name;
   std::size_t lastDot;
   std::map<std::pair<std::size_t, std::size_t>, bool> known;
 
@@ -60,14 +70,13 @@ struct Reference {
     bool result = false;
     switch (tokens[p].rule) {
       case Rule::Literal:
-        result =
-            !atEnd && WindowsNames::asciiUpper(name[n]) == WindowsNames::asciiUpper(tokens[p].c) && match(p + 1, n + 1);
+        result = !atEnd && name[n] == tokens[p].c && match(p + 1, n + 1);
         break;
       case Rule::Star:
         result = match(p + 1, n) || (!atEnd && match(p, n + 1));
         break;
-      case Rule::DosStar:
-        result = match(p + 1, n) || (!atEnd && (lastDot == std::string_view::npos || n < lastDot) && match(p, n + 1));
+      case Rule::DosStar:  // the last dot only as the last it takes
+        result = match(p + 1, n) || (!atEnd && match(n == lastDot ? p + 1 : p, n + 1));
         break;
       case Rule::DosQm:
         result = atEnd || name[n] == '.' ? match(p + 1, n) : match(p + 1, n + 1);
@@ -91,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view name = input.substr(split + 1);
 
   const std::vector<Token> tokens = translate(pattern);
-  Reference reference{tokens, name, name.rfind('.'), {}};
+  const std::u16string units = upperUnits(name);
+  Reference reference{tokens, units, units.rfind(u'.'), {}};
   const bool expected = reference.match(0, 0);
   const bool actual = WindowsNames::matchesWildcards(WindowsNames::translateWildcards(pattern), name);
   if (expected != actual) std::abort();

@@ -1,6 +1,7 @@
 // Which alias each long name of a directory holds, as NTFS hands them out:
 // in creation order, each entry takes BASE~N.EXT with the lowest N of 1 to 4
-// not yet taken, else the checksum form with the lowest N free from 1. Taken
+// not yet taken, else (and always when its base is short: takesBasisNumbers)
+// the checksum form with the lowest N free from 1. Taken
 // are the directory's valid 8.3 names and the aliases of entries created
 // before it, without regard to case.
 //
@@ -280,7 +281,7 @@ class AliasAssignment {
     earlierIn({entry.checksumPrefix, extension}, entry.order);
     if (peers.isPending()) return pending;
 
-    if (peers->fewerThanFour()) {
+    if (takesBasisNumbers(entry.basis) && peers->fewerThanFour()) {
       for (unsigned number = 1; number <= basisNumbers; ++number) {
         const AliasParts candidate = numberedAlias(entry.basis.base, number, extension);
         const Gathered<bool> taken = isTaken(candidate, entry);

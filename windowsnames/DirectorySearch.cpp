@@ -4,15 +4,40 @@
 
 namespace WindowsNames {
 
-bool listedBefore(std::string_view name, std::string_view other) {
-  const std::size_t common = std::min(name.size(), other.size());
-  for (std::size_t at = 0; at < common; ++at) {
-    const auto a = static_cast<unsigned char>(asciiUpper(name[at]));
-    const auto b = static_cast<unsigned char>(asciiUpper(other[at]));
-    if (a != b) return a < b;
+namespace {
+
+// Upper-cased units first, a shorter name before a longer one it begins;
+// names equal without regard to case (a file system that tells case apart
+// may hold several) by their own units.
+template <CodeUnitSource Reader>
+bool unitsListedBefore(std::string_view name, std::string_view other) {
+  Reader a(name);
+  Reader b(other);
+  while (!a.done() && !b.done()) {
+    const char16_t mine = upperCase(a.next());
+    const char16_t theirs = upperCase(b.next());
+    if (mine != theirs) return mine < theirs;
   }
-  if (name.size() != other.size()) return name.size() < other.size();
-  return name < other;
+  if (a.done() != b.done()) return a.done();
+  Reader rawA(name);
+  Reader rawB(other);
+  while (!rawA.done()) {
+    const char16_t mine = rawA.next();
+    const char16_t theirs = rawB.next();
+    if (mine != theirs) return mine < theirs;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool listedBefore(std::string_view name, std::string_view other) {
+  if (isAscii(name) && isAscii(other)) return unitsListedBefore<AsciiReader>(name, other);
+  return unitsListedBefore<CodeUnitReader>(name, other);
+}
+
+bool reportsDotEntries(const WildcardPattern& pattern) {
+  return matchesWildcards(pattern, ".") || matchesWildcards(pattern, "");
 }
 
 void AliasCandidates::offer(std::string_view name) {
@@ -36,11 +61,12 @@ bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& bas
          matchesNumberedAliases(pattern, checksumPrefix(basis, checksum), 1, '1', '9', basis.extension);
 }
 
-bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum) {
+bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum,
+                          std::size_t highestNumber) {
   const std::string prefix = checksumPrefix(basis, checksum);
   // Each further digit cuts the prefix by one; numbers go up to 9,999,999.
   unsigned smallest = 10;
-  for (std::size_t digits = 2; digits <= 7; ++digits, smallest *= 10) {
+  for (std::size_t digits = 2; digits <= 7 && smallest <= highestNumber; ++digits, smallest *= 10) {
     const std::string_view kept = std::string_view(prefix).substr(0, aliasPrefixLength(smallest));
     if (matchesNumberedAliases(pattern, kept, digits, '1', '9', basis.extension)) return true;
   }
@@ -58,7 +84,7 @@ std::size_t CrowdedPrefixes::slot(std::string_view head, std::uint16_t checksum,
 // The checksum a prefix would carry if it is one: its last four characters
 // as hex digits.
 std::optional<std::uint16_t> CrowdedPrefixes::checksumIn(std::string_view prefix) {
-  if (prefix.size() != 5 && prefix.size() != 6) return std::nullopt;
+  if (prefix.size() < 4 || prefix.size() > 6) return std::nullopt;
   std::uint16_t value = 0;
   for (const char c : prefix.substr(prefix.size() - 4)) {
     const bool digit = c >= '0' && c <= '9';

@@ -1,11 +1,10 @@
 // The first entry of a directory that a pattern matches, in the order NTFS
 // lists a directory: "." and ".." first (except in the root), then every
-// entry by name compared byte by byte with ASCII letters upper-cased. A name
-// matches when its long name or its alias does. A streaming pass finds the
-// first match by long name; names listed before it that may match only
-// through their aliases are then worked through in listing order, a bounded
-// batch at a time. The directory is never sorted nor held in memory.
-
+// entry by name, compared by upper-cased UTF-16 code units. A name matches
+// when its long name or its alias does. A streaming pass finds the first
+// match by long name; names listed before it that may match only through
+// their aliases are then worked through in listing order, a bounded batch at
+// a time. The directory is never sorted nor held in memory.
 #pragma once
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "windowsnames/AliasAssignment.h"
+#include "windowsnames/CodeUnits.h"
 #include "windowsnames/DirectoryConcepts.h"
 #include "windowsnames/ShortName.h"
 #include "windowsnames/Wildcard.h"
@@ -24,11 +24,17 @@ namespace WindowsNames {
 
 bool listedBefore(std::string_view name, std::string_view other);
 
+// NTFS lists "." and ".." (outside the root) when the pattern matches "." or
+// the empty name, and then before every other entry.
+bool reportsDotEntries(const WildcardPattern& pattern);
+
 // Whether an alias that `name` could be given matches the pattern: cheap
 // tests that spare working out the aliases of names that cannot match. The
-// first covers numbers below 10; the second, numbers from 10 on.
+// first covers numbers below 10; the second, numbers from 10 to
+// `highestNumber`.
 bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum);
-bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum);
+bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum,
+                          std::size_t highestNumber);
 
 // A checksum alias numbered 10 or more needs nine other names that could
 // hold PREFIX~1 to PREFIX~9 of its checksum prefix. Counting those names per
@@ -76,10 +82,7 @@ template <SearchableDirectory Directory>
 std::optional<std::string> findFirstMatch(Directory& directory, std::string_view pattern) {
   if (!directory.readable()) return std::nullopt;
   const WildcardPattern wildcards = translateWildcards(pattern);
-  if (!directory.isRoot()) {
-    for (const std::string_view dots : {".", ".."})
-      if (matchesWildcards(wildcards, dots)) return std::string(dots);
-  }
+  if (!directory.isRoot() && reportsDotEntries(wildcards)) return ".";
 
   std::optional<std::string> first;  // matched by its own name
   AliasCandidates candidates;
@@ -103,14 +106,29 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
   });
   if (!read) return std::nullopt;
 
-  // Numbers from 10 on are told only once every name has been counted.
+  // A number N from 10 on needs 10 to N-1 held by other entries, each a valid
+  // 8.3 name numbered so or a long name whose prefix is crowded: counting
+  // those, once every name has been counted, bounds the numbers worth trying.
+  std::size_t mayHoldFromTen = 0;
+  if (crowded.any()) {
+    const bool counted = directory.forEachName([&](std::string_view name) {
+      if (isShortName(name)) {
+        if (const std::optional<AliasParts> alias = parseAlias(name); alias && alias->number >= 10) ++mayHoldFromTen;
+      } else if (crowded.mayBeCrowded(aliasBasis(name), aliasChecksum(name))) {
+        ++mayHoldFromTen;
+      }
+      return true;
+    });
+    if (!counted) return std::nullopt;
+  }
   const auto offerCandidates = [&](AliasCandidates& batch, bool belowTenOffered) {
     return directory.forEachName([&](std::string_view name) {
       if (!listedFirst(name) || isShortName(name) || matchesWildcards(wildcards, name)) return true;
       const AliasBasis basis = aliasBasis(name);
       const std::uint16_t checksum = aliasChecksum(name);
       if ((!belowTenOffered && aliasBelowTenMayMatch(wildcards, basis, checksum)) ||
-          (crowded.mayBeCrowded(basis, checksum) && aliasFromTenMayMatch(wildcards, basis, checksum)))
+          (crowded.mayBeCrowded(basis, checksum) &&
+           aliasFromTenMayMatch(wildcards, basis, checksum, 10 + mayHoldFromTen)))
         batch.offer(name);
       return true;
     });

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-#include "windowsnames/Fnv1a.h"
+#include "windowsnames/CodeUnits.h"
 
 namespace WindowsNames {
 namespace {
@@ -24,50 +24,17 @@ constexpr std::array<bool, 256> shortNameCharacters = [] {
 
 bool isShortNameCharacter(char c) { return shortNameCharacters[static_cast<unsigned char>(c)]; }
 
-// The length of the well-formed UTF-8 sequence at the start of `text`, or 0.
-std::size_t utf8SequenceLength(std::string_view text) {
-  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t at = 2; at < length; ++at)
-    if (byte(at) < 0x80 || byte(at) > 0xBF) return 0;
-  return length;
-}
-
-// Upper-cased, with spaces (and, for the base, periods) dropped and every
-// character outside the 8.3 set, a whole UTF-8 sequence or a stray byte,
-// turned into "_"; at most `limit` characters.
+// Upper-cased, with spaces (and, for the base, periods) dropped, and every
+// byte outside ASCII dropped too: NTFS keeps no extended characters in an
+// alias. Any other character outside the 8.3 set becomes "_". At most
+// `limit` characters.
 std::string aliasCharacters(std::string_view text, bool dropPeriods, std::size_t limit) {
   char out[maxBase];
   std::size_t length = 0;
-  for (std::size_t at = 0; at < text.size() && length < limit;) {
+  for (std::size_t at = 0; at < text.size() && length < limit; ++at) {
     const char c = text[at];
-    if (c == ' ' || (dropPeriods && c == '.')) {
-      ++at;
-    } else if (static_cast<unsigned char>(c) < 0x80) {
-      out[length++] = isShortNameCharacter(c) ? asciiUpper(c) : '_';
-      ++at;
-    } else {
-      const std::size_t sequence = utf8SequenceLength(text.substr(at));
-      out[length++] = '_';
-      at += sequence == 0 ? 1 : sequence;
-    }
+    if (c == ' ' || (dropPeriods && c == '.') || static_cast<unsigned char>(c) >= 0x80) continue;
+    out[length++] = isShortNameCharacter(c) ? asciiUpper(c) : '_';
   }
   return std::string(out, length);
 }
@@ -103,13 +70,23 @@ AliasBasis aliasBasis(std::string_view longName) {
   basis.base = aliasCharacters(name.substr(0, lastDot), true, aliasBase);
   if (lastDot != std::string_view::npos)
     basis.extension = aliasCharacters(name.substr(lastDot + 1), false, maxExtension);
-  if (basis.base.empty()) basis.base.push_back('_');
   return basis;
 }
 
+bool takesBasisNumbers(const AliasBasis& basis) { return basis.base.size() > 2; }
+
 std::uint16_t aliasChecksum(std::string_view longName) {
-  const std::uint32_t hash = fnv1a(longName);
-  return static_cast<std::uint16_t>((hash >> 16) ^ (hash & 0xFFFFu));
+  std::uint16_t sum = 0;
+  forEachCodeUnit(longName, [&](char16_t unit) { sum = static_cast<std::uint16_t>(sum * 37 + unit); });
+  // Spread: the product's magnitude as a signed 32-bit number, modulo the
+  // prime 1,000,000,007, of which the low 16 bits are kept...
+  const auto product = static_cast<std::int32_t>(sum * 314159269u);
+  const std::uint32_t magnitude =
+      static_cast<std::uint32_t>(product < 0 ? -static_cast<std::int64_t>(product) : product);
+  const auto spread = static_cast<std::uint16_t>(magnitude % 1000000007u);
+  // ...and their four hex digits written in the reverse order.
+  return static_cast<std::uint16_t>((spread & 0xF) << 12 | (spread & 0xF0) << 4 | (spread & 0xF00) >> 4 |
+                                    (spread & 0xF000) >> 12);
 }
 
 std::string checksumPrefix(const AliasBasis& basis, std::uint16_t checksum) {

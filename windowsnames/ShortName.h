@@ -17,19 +17,24 @@ std::string asciiUpper(std::string_view text);
 // 1 to 8 characters, optionally "." and 1 to 3 more, all from the 8.3 set.
 bool isShortName(std::string_view name);
 
-// Upper-cased base (1 to 6 characters) and extension (0 to 3) of a long name.
+// Upper-cased base (0 to 6 characters) and extension (0 to 3) of a long name.
 struct AliasBasis {
   std::string base;
   std::string extension;
 };
 AliasBasis aliasBasis(std::string_view longName);
 
-// FNV-1a (32-bit) of the long name's bytes, its two halves folded together
-// with exclusive or. Part of every checksum alias: never change it.
+// Whether a long name's alias may be BASE~1 to BASE~4 of its basis: not
+// when the base has two characters or fewer, which take the checksum form
+// from the start.
+bool takesBasisNumbers(const AliasBasis& basis);
+
+// Windows' checksum of the long name's UTF-16 code units (as CodeUnits.h
+// reads them), so that a checksum alias is the one Windows gives.
 std::uint16_t aliasChecksum(std::string_view longName);
 
-// The first two characters of the base (one when it has one) and the
-// checksum as four upper-case hex digits.
+// The first two characters of the base (as many as it has) and the checksum
+// as four upper-case hex digits.
 std::string checksumPrefix(const AliasBasis& basis, std::uint16_t checksum);
 
 // PREFIX~N.EXT, the prefix cut so that the name part stays within 8.

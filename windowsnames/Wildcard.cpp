@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <string>
 
+#include "windowsnames/CodeUnits.h"
 #include "windowsnames/ShortName.h"
 
 namespace WindowsNames {
@@ -11,8 +13,8 @@ namespace {
 
 using Kind = WildcardToken::Kind;
 
-Kind kindAt(std::string_view pattern, std::size_t at) {
-  const char next = at + 1 < pattern.size() ? pattern[at + 1] : '\0';
+Kind kindAt(std::u16string_view pattern, std::size_t at) {
+  const char16_t next = at + 1 < pattern.size() ? pattern[at + 1] : u'\0';
   switch (pattern[at]) {
     case '?':
       return Kind::DosQm;
@@ -33,13 +35,13 @@ void append(WildcardPattern& pattern, WildcardToken token) {
   pattern.push_back(token);
 }
 
-// One position of a name: a character (upper-cased), or a range of digits
+// One position of a name: a code unit (upper-cased), or a range of digits
 // standing for any digit of an alias number.
 struct Symbol {
-  char low;
-  char high;
+  char16_t low;
+  char16_t high;
 
-  bool is(char c) const { return low == c && high == c; }
+  bool is(char16_t c) const { return low == c && high == c; }
 };
 
 // Whether the token may be passed over without consuming the symbol at `at`
@@ -62,21 +64,20 @@ bool skipsAt(const WildcardToken& token, bool atEnd, bool atDot) {
 enum class Step { Fails, Stays, Advances };
 
 // What the token does with the symbol at `at`: a star swallows it and stays,
-// every other token takes it and moves on, or the match fails.
-Step stepAt(const WildcardToken& token, Symbol symbol, bool beforeLastDot) {
+// every other token takes it and moves on, or the match fails. A DOS star
+// swallows the name's last dot only as the last it takes.
+Step stepAt(const WildcardToken& token, Symbol symbol, bool atLastDot) {
   switch (token.kind) {
     case Kind::Star:
       return Step::Stays;
     case Kind::DosStar:
-      return beforeLastDot ? Step::Stays : Step::Fails;
+      return atLastDot ? Step::Advances : Step::Stays;
     case Kind::DosQm:
       return !symbol.is('.') ? Step::Advances : Step::Fails;
     case Kind::DosDot:
       return symbol.is('.') ? Step::Advances : Step::Fails;
-    case Kind::Literal: {
-      const char literal = asciiUpper(token.literal);
-      return literal >= symbol.low && literal <= symbol.high ? Step::Advances : Step::Fails;
-    }
+    case Kind::Literal:
+      return token.literal >= symbol.low && token.literal <= symbol.high ? Step::Advances : Step::Fails;
   }
   return Step::Fails;
 }
@@ -132,7 +133,7 @@ bool matchSymbols(const WildcardPattern& pattern, std::size_t length, SymbolAt s
     bool any = false;
     for (std::size_t state = 0; state + 1 < states; ++state) {
       if (active[state] == 0) continue;
-      const Step step = stepAt(pattern[state], symbol, at < lastDot);
+      const Step step = stepAt(pattern[state], symbol, at == lastDot);
       if (step == Step::Fails) continue;
       next[step == Step::Advances ? state + 1 : state] = 1;
       any = true;
@@ -147,45 +148,56 @@ bool matchSymbols(const WildcardPattern& pattern, std::size_t length, SymbolAt s
 }  // namespace
 
 WildcardPattern translateWildcards(std::string_view pattern) {
+  std::u16string units;
+  forEachCodeUnit(pattern, [&](char16_t unit) { units += unit; });
+  // Windows drops the dots and spaces that end the last component of a path;
+  // a dot among them still makes a star before them a DOS star.
+  bool droppedDot = false;
+  while (!units.empty() && (units.back() == u'.' || units.back() == u' ')) {
+    droppedDot = droppedDot || units.back() == u'.';
+    units.pop_back();
+  }
   WildcardPattern translated;
-  if (pattern == "*.*") {
-    translated.push_back({Kind::Star, '*'});
+  if (units == u"*.*") {
+    translated.push_back({Kind::Star, u'*'});
     return translated;
   }
-  const bool trailingDot = !pattern.empty() && pattern.back() == '.';
-  if (trailingDot) pattern.remove_suffix(1);
-  for (std::size_t at = 0; at < pattern.size(); ++at) {
-    // The dropped dot still makes a star before it a DOS star.
-    Kind kind = kindAt(pattern, at);
-    if (trailingDot && at + 1 == pattern.size() && kind == Kind::Star) kind = Kind::DosStar;
-    append(translated, {kind, pattern[at]});
+  for (std::size_t at = 0; at < units.size(); ++at) {
+    Kind kind = kindAt(units, at);
+    if (droppedDot && at + 1 == units.size() && kind == Kind::Star) kind = Kind::DosStar;
+    append(translated, {kind, upperCase(units[at])});
   }
   return translated;
 }
 
 bool matchesWildcards(const WildcardPattern& pattern, std::string_view name) {
-  return matchSymbols(pattern, name.size(), [&](std::size_t at) {
-    const char c = asciiUpper(name[at]);
-    return Symbol{c, c};
-  });
+  if (isAscii(name)) {
+    return matchSymbols(pattern, name.size(), [&](std::size_t at) {
+      const auto c = static_cast<unsigned char>(asciiUpper(name[at]));
+      return Symbol{c, c};
+    });
+  }
+  const UpperCodeUnits units(name);
+  return matchSymbols(pattern, units.size(), [&](std::size_t at) { return Symbol{units[at], units[at]}; });
 }
 
 bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view prefix, std::size_t digits,
                             char firstDigitLow, char firstDigitHigh, std::string_view extension) {
   const std::size_t tilde = prefix.size();
   const std::size_t length = tilde + 1 + digits + (extension.empty() ? 0 : 1 + extension.size());
+  // Aliases are ASCII: a byte is a code unit.
   return matchSymbols(pattern, length, [&](std::size_t at) {
-    char c = '.';
+    char16_t c = u'.';
     if (at < tilde)
-      c = asciiUpper(prefix[at]);
+      c = static_cast<unsigned char>(asciiUpper(prefix[at]));
     else if (at == tilde)
-      c = '~';
+      c = u'~';
     else if (at == tilde + 1)
-      return Symbol{firstDigitLow, firstDigitHigh};
+      return Symbol{static_cast<char16_t>(firstDigitLow), static_cast<char16_t>(firstDigitHigh)};
     else if (at <= tilde + digits)
-      return Symbol{'0', '9'};
+      return Symbol{u'0', u'9'};
     else if (at > tilde + digits + 1)
-      c = asciiUpper(extension[at - tilde - digits - 2]);
+      c = static_cast<unsigned char>(asciiUpper(extension[at - tilde - digits - 2]));
     return Symbol{c, c};
   });
 }

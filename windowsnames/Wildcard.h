@@ -1,6 +1,6 @@
 // Windows' wildcard rules: the translation that FindFirstFile applies to a
-// pattern, and the matching of a name against the translated pattern, ASCII
-// letters without regard to case.
+// pattern, and the matching of a name against the translated pattern, one
+// UTF-16 code unit at a time and without regard to case (see CodeUnits.h).
 #pragma once
 
 #include <cstddef>
@@ -13,12 +13,12 @@ struct WildcardToken {
   enum class Kind : unsigned char {
     Literal,
     Star,     // any run of characters
-    DosStar,  // any run that stops short of the name's last "."
+    DosStar,  // any run that holds the name's last "." only as its end
     DosQm,    // one character, or none at a "." or at the end of the name
     DosDot,   // a ".", or nothing at the end of the name
   };
   Kind kind;
-  char literal;
+  char16_t literal;  // upper-cased
 };
 
 using WildcardPattern = std::vector<WildcardToken>;

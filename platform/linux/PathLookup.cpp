@@ -1,6 +1,8 @@
 #include "platform/linux/PathLookup.h"
 
 #include "windowsnames/AliasAssignment.h"
+#include "windowsnames/CodeUnits.h"
+#include "windowsnames/DirectorySearch.h"
 #include "windowsnames/PathComponents.h"
 #include "windowsnames/ShortName.h"
 
@@ -8,7 +10,9 @@ namespace Platform::Linux {
 namespace {
 
 using WindowsNames::AliasAssignment;
+using WindowsNames::equalWithoutCase;
 using WindowsNames::isShortName;
+using WindowsNames::listedBefore;
 
 // The entry's name on disk and its short name.
 struct Found {
@@ -16,15 +20,32 @@ struct Found {
   std::string shortName;
 };
 
+// Of the names equal to `component` without regard to case, the first that
+// NTFS would list; a file system that tells case apart may hold several.
+std::optional<std::string> firstEqualWithoutCase(Directory& directory, std::string_view component) {
+  std::optional<std::string> first;
+  directory.forEachName([&](std::string_view name) {
+    if (equalWithoutCase(name, component) && (!first || listedBefore(name, *first))) first = name;
+    return true;
+  });
+  return first;
+}
+
+// Found by its exact spelling, else as an alias, else without regard to
+// case. Windows asks for the case before the alias, but NTFS never holds a
+// name equal to an alias but for case; Linux can (U+0131, a dotless i,
+// upper-cases to "I"), and the alias must then win, so that an answer fed
+// back names its own file. A component that is a valid 8.3 name is its own
+// short name, as typed.
 std::optional<Found> findComponent(Directory& directory, std::string_view component) {
   if (component == "." || component == "..") return Found{std::string(component), std::string(component)};
   AliasAssignment<Directory> aliases(directory);
   std::optional<std::string> name;
-  if (directory.hasEntry(component))
-    name.emplace(component);
-  else
-    name = aliases.entryWithAlias(component);
+  if (directory.hasEntry(component)) name.emplace(component);
+  if (!name) name = aliases.entryWithAlias(component);
+  if (!name) name = firstEqualWithoutCase(directory, component);
   if (!name) return std::nullopt;
+  if (isShortName(component)) return Found{std::move(*name), std::string(component)};
   if (isShortName(*name)) return Found{*name, *name};
   std::optional<std::string> alias = aliases.aliasOf(*name);
   if (!alias) return std::nullopt;

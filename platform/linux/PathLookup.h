@@ -1,5 +1,6 @@
 // A path looked up component by component, from the root or the current
-// directory, each component found by its name or else by its alias.
+// directory, each component found by its exact name, else by a name equal
+// to it without regard to case, else by its alias, as Windows finds it.
 #pragma once
 
 #include <optional>
@@ -14,8 +15,8 @@ struct LookedUpPath {
   // Reached through the components that a separator follows; the last
   // component, when nothing follows it, is looked up in here.
   Directory directory;
-  // The path with every component that names an entry replaced by its short
-  // name; separators, ".", ".." and empty components as typed.
+  // The path with every long component replaced by its entry's alias; valid
+  // 8.3 names, separators, ".", ".." and empty components as typed.
   std::string shortForm;
 };
 

@@ -29,6 +29,12 @@ class ConversionTest : public testing::TestWithParam<ConversionCase> {
     tree.makeFile("My Documents/report final.txt", "report");
     tree.makeFile("Docs/Reports/Summary.txt", "summary");
     tree.makeFile("ABCDEFG.TXT");
+    tree.makeFile("Menu D\xC3\xA9marrer/r\xC3\xA9sum\xC3\xA9.txt");
+    tree.makeFile("a.a.a");
+    tree.makeFile("TWIN/b.txt");  // names equal without regard to case
+    tree.makeFile("twin/a.txt");
+    tree.makeFile("My Disc Files/inside.txt");  // alias MYDISC~1
+    tree.makeFile("myd\xC4\xB1sc~1");           // equal to it but for case
   }
   TempTree tree;
 };
@@ -52,7 +58,21 @@ INSTANTIATE_TEST_SUITE_P(
         ConversionCase{
             "ArgumentsJoinedWithOneSpace", {"{T}/My", "Documents/report", "final.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
         ConversionCase{"ShortNamesStayAsOnDisk", {"{T}/Docs/Reports/Summary.txt"}, "{T}/Docs/Reports/Summary.txt"},
-        ConversionCase{"AnswerFedBack", {"{T}/mydocu~1/REPORT~1.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
+        ConversionCase{"AnswerFedBackAsTyped", {"{T}/mydocu~1/REPORT~1.txt"}, "{T}/mydocu~1/REPORT~1.txt"},
+        ConversionCase{"LongNamesInAnotherCase", {"{T}/my documents/REPORT FINAL.TXT"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
+        ConversionCase{
+            "ShortNamesInAnotherCaseAsTyped", {"{T}/docs/REPORTS/summary.TXT"}, "{T}/docs/REPORTS/summary.TXT"},
+        ConversionCase{
+            "NonAsciiNames", {"{T}/Menu D\xC3\xA9marrer/r\xC3\xA9sum\xC3\xA9.txt"}, "{T}/MENUDM~1/RSUM~1.TXT"},
+        ConversionCase{"NonAsciiNamesInAnotherCase",
+                       {"{T}/MENU D\xC3\x89MARRER/R\xC3\x89SUM\xC3\x89.TXT"},
+                       "{T}/MENUDM~1/RSUM~1.TXT"},
+        ConversionCase{"WildcardsOverNonAsciiNames", {"{T}/menu*/r?sum?.txt"}, "{T}/MENUDM~1/RSUM~1.TXT"},
+        ConversionCase{"ExactSpellingFirst", {"{T}/twin/a.txt"}, "{T}/twin/a.txt"},
+        ConversionCase{"OfSeveralInAnotherCaseTheFirstListed", {"{T}/tWIN/b.txt"}, "{T}/tWIN/b.txt"},
+        ConversionCase{"OfSeveralInAnotherCaseOnlyTheFirst", {"{T}/tWIN/a.txt"}, "bAd"},
+        ConversionCase{"AliasBeforeALongNameEqualButForCase", {"{T}/MYDISC~1/inside.txt"}, "{T}/MYDISC~1/inside.txt"},
+        ConversionCase{"ChecksumAliasOfAShortBase", {"{T}/a.a.a"}, "{T}/AA6BF5~1.A"},
         ConversionCase{"QuotesKept", {"\"{T}/ABCDEFG.TXT\""}, "bAd"},
         ConversionCase{"TabsKept", {"\t{T}/ABCDEFG.TXT"}, "bAd"}, ConversionCase{"NoArgumentText", {}, "bAd"},
         ConversionCase{"OnlySpaces", {"    "}, "bAd"}, ConversionCase{"MissingPath", {"{T}/nothing here.txt"}, "bAd"},
@@ -61,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
             "WildcardsInSeveralComponents", {"{T}/Docs/Rep?rts/Summar?.txt"}, "{T}/Docs/Reports/Summary.txt"},
         ConversionCase{"WildcardWithoutMatch", {"{T}/Docs/X*/Summary.txt"}, "bAd"},
         ConversionCase{"StarFindsDotFirst", {"{T}/Docs/*"}, "{T}/Docs/."},
-        ConversionCase{"WildcardMatchesAnAlias", {"{T}/MYDOC*/report~1.txt"}, "{T}/MYDOCU~1/REPORT~1.TXT"},
+        ConversionCase{"StarDotFindsDotFirst", {"{T}/Docs/*."}, "{T}/Docs/."},
+        ConversionCase{"WildcardMatchesAnAlias", {"{T}/MYDOC*/report~1.txt"}, "{T}/MYDOCU~1/report~1.txt"},
         ConversionCase{"WildcardBeforeSeparatorAtEnd", {"{T}/My Doc*/"}, "{T}/MYDOCU~1"}),
     [](const testing::TestParamInfo<ConversionCase>& instance) { return std::string(instance.param.name); });
 

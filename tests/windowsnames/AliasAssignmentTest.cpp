@@ -37,6 +37,21 @@ TEST(AliasAssignmentTest, ValidShortNamesTakeTheirNumbersWhateverTheirAge) {
   EXPECT_EQ(aliasOf(directory, "report one.txt"), "REPORT~2.TXT");
 }
 
+// Aliases Windows gave, for the same entries made in the same order.
+TEST(AliasAssignmentTest, ChecksumFormAsWindowsMakesIt) {
+  FakeDirectory directory = FakeDirectory::createdInOrder(
+      {"SomeStuff1.aspx", "SomeStuff2.aspx", "SomeStuff3.aspx", "SomeStuff4.aspx", "SomeStuff.aspx", "a.a.a"});
+  EXPECT_EQ(aliasOf(directory, "SomeStuff4.aspx"), "SOMEST~4.ASP");
+  EXPECT_EQ(aliasOf(directory, "SomeStuff.aspx"), "SOBC84~1.ASP");
+  EXPECT_EQ(aliasOf(directory, "a.a.a"), "AA6BF5~1.A");  // a base of two characters or fewer
+}
+
+TEST(AliasAssignmentTest, BaseWithNothingLeftIsTheChecksumAlone) {
+  FakeDirectory directory = FakeDirectory::createdInOrder({"\xC3\xA9\xC3\xA9.txt"});
+  const std::string alias = aliasOf(directory, "\xC3\xA9\xC3\xA9.txt");
+  EXPECT_TRUE(std::regex_match(alias, std::regex("[0-9A-F]{4}~1\\.TXT"))) << alias;
+}
+
 TEST(AliasAssignmentTest, ChecksumFormsClimbPastEachOther) {
   // Four short names fill 1 to 4 of the basis; the long names then share one
   // checksum prefix only by chance, so look at their shape and uniqueness.

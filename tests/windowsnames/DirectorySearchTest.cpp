@@ -9,7 +9,7 @@ using TestSupport::FakeDirectory;
 using WindowsNames::findFirstMatch;
 using WindowsNames::listedBefore;
 
-TEST(ListedBeforeTest, UpperCasesAsciiLettersThenComparesBytes) {
+TEST(ListedBeforeTest, ComparesUpperCasedCodeUnitsThenTheUnits) {
   EXPECT_TRUE(listedBefore("A", "b"));
   EXPECT_TRUE(listedBefore("Z", "_"));  // "_" sorts after the letters
   EXPECT_TRUE(listedBefore("Za", "_a"));
@@ -17,6 +17,15 @@ TEST(ListedBeforeTest, UpperCasesAsciiLettersThenComparesBytes) {
   EXPECT_FALSE(listedBefore("a", "A"));
   EXPECT_TRUE(listedBefore("ab", "abc"));
   EXPECT_TRUE(listedBefore("z", "\xC3\xA9"));
+  EXPECT_TRUE(
+      listedBefore("\xC3\xA9"
+                   "a",
+                   "\xC3\x89"
+                   "b"));                                         // "é" is "É"
+  EXPECT_TRUE(listedBefore("\xC3\x89", "\xC3\xA9"));              // a tie goes by the units
+  EXPECT_TRUE(listedBefore("\xF0\x9F\x98\x80", "\xEF\xBC\xA1"));  // surrogates before U+FF21
+  EXPECT_TRUE(listedBefore("\xFF", "\xEF\xBC\xA1"));              // a stray byte is 0xDC00 plus it
+  EXPECT_FALSE(listedBefore("\xEF\xBC\xA1", "\xFF"));
 }
 
 struct SearchCase {
@@ -51,8 +60,31 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DirectorySearchTest,
     testing::Values(SearchCase{"DotFirst", {"a", "b"}, false, "*", "."},
                     SearchCase{"NoDotsInTheRoot", {"b", "a"}, true, "*", "a"},
-                    SearchCase{"QuestionMarksDoNotMatchDots", {"ab"}, false, "??", "ab"},
+                    SearchCase{"QuestionMarksDoNotMatchDots", {"ab"}, true, "??", "ab"},
+                    // "." and ".." come when the pattern matches "." or the empty name.
+                    SearchCase{"QuestionMarkGivesTheDot", {"a"}, false, "?", "."},
+                    SearchCase{"QuestionMarkDotGivesTheDot", {"a"}, false, "?.", "."},
+                    SearchCase{"ThreeQuestionMarksDotGiveTheDot", {"abc"}, false, "???.", "."},
+                    SearchCase{"StarDotGivesTheDot", {"..a"}, false, "*.", "."},
+                    SearchCase{"NoDotsWhenTheyDoNotMatch", {"ab"}, false, "a?", "ab"},
                     SearchCase{"CaseFoldedOrder", {"beta", "Alpha", "alpha"}, true, "*a", "Alpha"},
+                    SearchCase{"UnicodeCaseFoldedOrder",
+                               {"\xC3\xA9"
+                                "b",
+                                "\xC3\xA9"
+                                "a",
+                                "\xC3\x89"
+                                "a"},
+                               true,
+                               "*",
+                               "\xC3\x89"
+                               "a"},
+                    SearchCase{"FoundWithoutRegardToUnicodeCase",
+                               {"x", "r\xC3\xA9sum\xC3\xA9.txt"},
+                               true,
+                               "R\xC3\x89SUM\xC3\x89.TXT",
+                               "r\xC3\xA9sum\xC3\xA9.txt"},
+                    SearchCase{"TrailingDotsAndStarDotStar", {"b.c", "a"}, true, "*.*.", "a"},
                     SearchCase{"UnderscoreAfterLetters", {"_x", "Zx"}, false, "*x", "Zx"},
                     SearchCase{"NoMatch", {"a.txt"}, false, "*.doc", std::nullopt},
                     SearchCase{"MatchedThroughItsAlias", {"My Documents", "Music"}, false, "MYDOCU~1", "My Documents"},

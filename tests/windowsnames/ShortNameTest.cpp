@@ -44,17 +44,34 @@ INSTANTIATE_TEST_SUITE_P(
                     BasisCase{".bashrc", "BASHRC", ""}, BasisCase{"...x.tar.gz", "XTAR", "GZ"},
                     BasisCase{"a.b.c.d", "ABC", "D"}, BasisCase{"archive.jpeg", "ARCHIV", "JPE"},
                     BasisCase{"a+b,c;d=e[f]g", "A_B_C_", ""}, BasisCase{"x.+y", "X", "_Y"},
-                    BasisCase{".txt", "TXT", ""}, BasisCase{"...", "_", ""}, BasisCase{" .ab", "_", "AB"},
-                    BasisCase{"ca\xC3\xA9t\xC3\xA9.txt", "CA_T_", "TXT"},  // one "_" a UTF-8 sequence
-                    BasisCase{"\xF0\x9F\x98\x80 smile", "_SMILE", ""},
-                    BasisCase{"bad\xFF\xFE byte", "BAD__B", ""},  // one "_" a stray byte
+                    BasisCase{".txt", "TXT", ""}, BasisCase{"...", "", ""}, BasisCase{" .ab", "", "AB"},
+                    // Characters outside ASCII, and stray bytes, are dropped.
+                    BasisCase{"ca\xC3\xA9t\xC3\xA9.txt", "CAT", "TXT"}, BasisCase{"Menu D\xC3\xA9marrer", "MENUDM", ""},
+                    BasisCase{"\xF0\x9F\x98\x80 smile", "SMILE", ""}, BasisCase{"bad\xFF\xFE byte", "BADBYT", ""},
+                    BasisCase{"a.a.a", "AA", "A"}, BasisCase{"\xC3\xA9t\xC3\xA9.\xC3\xA9", "T", ""},
                     BasisCase{"tab\tname.t\x01x", "TAB_NA", "T_X"}, BasisCase{"name.", "NAME", ""}));
 
-TEST(AliasChecksumTest, IsTheFoldedFnv1aOfTheLongName) {
-  // FNV-1a of "hello" is 0x4F9F2CAB; 0x4F9F ^ 0x2CAB = 0x6334.
-  EXPECT_EQ(aliasChecksum("hello"), 0x6334);
-  EXPECT_EQ(checksumPrefix(aliasBasis("hello world.txt"), 0x6334), "HE6334");
+struct ChecksumCase {
+  const char* longName;
+  const char* prefix;
+};
+
+class ChecksumPrefixTest : public testing::TestWithParam<ChecksumCase> {};
+
+// Prefixes Windows gives; the head is as much of the base as there is, up to two.
+TEST_P(ChecksumPrefixTest, IsWindowsOwn) {
+  const AliasBasis basis = aliasBasis(GetParam().longName);
+  EXPECT_EQ(checksumPrefix(basis, aliasChecksum(GetParam().longName)), GetParam().prefix) << GetParam().longName;
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ChecksumPrefixTest,
+                         testing::Values(ChecksumCase{"SomeStuff.aspx", "SOBC84"}, ChecksumCase{"a.a.a", "AA6BF5"}));
+
+TEST(ChecksumPrefixTest, HeadIsWhatTheBaseHas) {
   EXPECT_EQ(checksumPrefix(aliasBasis("x.long"), 0x00AF), "X00AF");
+  EXPECT_EQ(checksumPrefix(aliasBasis("\xC3\xA9.txt"), 0xBC84), "BC84");
+  EXPECT_FALSE(takesBasisNumbers(aliasBasis("a b.txt")));
+  EXPECT_TRUE(takesBasisNumbers(aliasBasis("a b c.txt")));
 }
 
 TEST(NumberedAliasTest, CutsThePrefixToKeepEightCharacters) {

@@ -42,9 +42,43 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"a.?", "ab", false},
         // A final star is a plain star.
         MatchCase{"ab*", "abc.txt", true}, MatchCase{"*b", "a.b", true},
-        // Letters without regard to ASCII case; other bytes exactly.
-        MatchCase{"REP*", "report.doc", true}, MatchCase{"\xC3\xA9*", "\xC3\x89t\xC3\xA9", false},
+        // A DOS star may end on the last dot, and go on past it.
+        MatchCase{"*.*.*", "a.a", true}, MatchCase{".*.*", ".a", true}, MatchCase{".*.*", ".aaa", true},
+        MatchCase{"*.", ".", true}, MatchCase{"*.", "..", true}, MatchCase{"*.", "..a", false},
+        // The whole run of trailing dots goes, and trailing spaces with it.
+        MatchCase{"*.*.", "abc.d", true}, MatchCase{"*.*.", "abc", true}, MatchCase{"*..", "abc", true},
+        MatchCase{"*..", "abc.d", false}, MatchCase{"*.txt  ", "a.txt", true}, MatchCase{"* . ", "abc.d", false},
+        // Letters without regard to case, through Unicode's upper case.
+        MatchCase{"REP*", "report.doc", true}, MatchCase{"\xC3\xA9*", "\xC3\x89t\xC3\xA9", true},
         MatchCase{"*\xC3\xA9", "caf\xC3\xA9", true}, MatchCase{"*~1*", "MYDOCU~1", true},
+        MatchCase{"R\xC3\x89SUM\xC3\x89.TXT", "r\xC3\xA9sum\xC3\xA9.txt", true},
+        MatchCase{"r*\xC3\x89.txt", "r\xC3\xA9sum\xC3\xA9.txt", true}, MatchCase{"\xC3\x9F", "SS", false},
+        // "?" is one UTF-16 code unit: a character beyond the BMP is two, a stray byte one.
+        MatchCase{"r?sum?.txt", "r\xC3\xA9sum\xC3\xA9.txt", true},
+        MatchCase{"a?b",
+                  "a\xE2\x82\xAC"
+                  "b",
+                  true},
+        MatchCase{"a?b",
+                  "a\xF0\x9F\x98\x80"
+                  "b",
+                  false},
+        MatchCase{"a??b",
+                  "a\xF0\x9F\x98\x80"
+                  "b",
+                  true},
+        MatchCase{"a?b",
+                  "a\xFF"
+                  "b",
+                  true},
+        MatchCase{"a?b",
+                  "a\xC3"
+                  "b",
+                  true},
+        MatchCase{"a?b",
+                  "a\xC3\xFF"
+                  "b",
+                  false},
         // Runs of stars change nothing.
         MatchCase{"a**********b", "ab", true}, MatchCase{"a**********b", "axxb.c", false}));
 
