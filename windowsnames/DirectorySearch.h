@@ -88,7 +88,9 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
   AliasCandidates candidates;
   CrowdedPrefixes crowded;
   const auto listedFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
+  std::size_t entries = 0;
   const bool read = directory.forEachName([&](std::string_view name) {
+    ++entries;
     if (isShortName(name)) {
       crowded.countShortName(name);
       if (listedFirst(name) && matchesWildcards(wildcards, name)) first = name;
@@ -109,8 +111,10 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
   // A number N from 10 on needs 10 to N-1 held by other entries, each a valid
   // 8.3 name numbered so or a long name whose prefix is crowded: counting
   // those, once every name has been counted, bounds the numbers worth trying.
+  // No number can pass the count of entries by more than the nine below 10.
+  const bool fromTenMayMatch = crowded.any() && mayMatchAliasFromTen(wildcards, entries + 10);
   std::size_t mayHoldFromTen = 0;
-  if (crowded.any()) {
+  if (fromTenMayMatch) {
     const bool counted = directory.forEachName([&](std::string_view name) {
       if (isShortName(name)) {
         if (const std::optional<AliasParts> alias = parseAlias(name); alias && alias->number >= 10) ++mayHoldFromTen;
@@ -127,13 +131,13 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
       const AliasBasis basis = aliasBasis(name);
       const std::uint16_t checksum = aliasChecksum(name);
       if ((!belowTenOffered && aliasBelowTenMayMatch(wildcards, basis, checksum)) ||
-          (crowded.mayBeCrowded(basis, checksum) &&
+          (fromTenMayMatch && crowded.mayBeCrowded(basis, checksum) &&
            aliasFromTenMayMatch(wildcards, basis, checksum, 10 + mayHoldFromTen)))
         batch.offer(name);
       return true;
     });
   };
-  if (crowded.any() && !offerCandidates(candidates, true)) return std::nullopt;
+  if (fromTenMayMatch && !offerCandidates(candidates, true)) return std::nullopt;
 
   AliasAssignment<Directory> aliases(directory);
   for (;;) {

@@ -202,4 +202,29 @@ bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view pre
   });
 }
 
+bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNumber) {
+  // Any character an alias may hold outside its "~", digits and ".". The
+  // range holds "." too, which only lets more patterns through.
+  constexpr Symbol anyCharacter{u'!', u'~'};
+  std::size_t smallest = 10;
+  for (std::size_t digits = 2; digits <= 7 && smallest <= highestNumber; ++digits, smallest *= 10) {
+    for (std::size_t prefix = 0; prefix + 1 + digits <= 8; ++prefix) {
+      for (std::size_t extension = 0; extension <= 3; ++extension) {
+        const std::size_t tilde = prefix;
+        const std::size_t dot = tilde + 1 + digits;
+        const std::size_t length = dot + (extension == 0 ? 0 : 1 + extension);
+        const bool matches = matchSymbols(pattern, length, [&](std::size_t at) {
+          if (at < tilde || at > dot) return anyCharacter;
+          if (at == tilde) return Symbol{u'~', u'~'};
+          if (at == tilde + 1) return Symbol{u'1', u'9'};
+          if (at < dot) return Symbol{u'0', u'9'};
+          return Symbol{u'.', u'.'};
+        });
+        if (matches) return true;
+      }
+    }
+  }
+  return false;
+}
+
 }  // namespace WindowsNames

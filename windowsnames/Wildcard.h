@@ -31,4 +31,10 @@ bool matchesWildcards(const WildcardPattern& pattern, std::string_view name);
 bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view prefix, std::size_t digits,
                             char firstDigitLow, char firstDigitHigh, std::string_view extension);
 
+// Whether the pattern could match some alias numbered from 10 to
+// `highestNumber`, whatever its prefix and extension. When it cannot
+// (`*050000.txt` cannot below 1,000,000), no name needs to be asked whether
+// its alias is one.
+bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNumber);
+
 }  // namespace WindowsNames

@@ -5,6 +5,7 @@
 namespace {
 
 using WindowsNames::matchesWildcards;
+using WindowsNames::mayMatchAliasFromTen;
 using WindowsNames::translateWildcards;
 
 struct MatchCase {
@@ -90,5 +91,29 @@ TEST(WildcardTest, RunsOfAnyLengthMatchAsShortRunsDo) {
   EXPECT_TRUE(matchesWildcards(translateWildcards(marks), "anything"));
   EXPECT_FALSE(matchesWildcards(translateWildcards(marks), "anything.txt"));
 }
+
+struct FromTenCase {
+  const char* pattern;
+  bool mayMatch;
+  std::size_t highestNumber = 9999999;
+};
+
+class AliasFromTenTest : public testing::TestWithParam<FromTenCase> {};
+
+TEST_P(AliasFromTenTest, SaysWhetherAnyAliasNumberedTenOrMoreCanMatch) {
+  EXPECT_EQ(mayMatchAliasFromTen(translateWildcards(GetParam().pattern), GetParam().highestNumber), GetParam().mayMatch)
+      << GetParam().pattern;
+}
+
+INSTANTIATE_TEST_SUITE_P(Patterns, AliasFromTenTest,
+                         testing::Values(FromTenCase{"*", true}, FromTenCase{"*~*", true}, FromTenCase{"*~3*", true},
+                                         FromTenCase{"*.c", true}, FromTenCase{"*1", true},
+                                         FromTenCase{"AB12~10.TXT", true}, FromTenCase{"~1234567", true},
+                                         FromTenCase{"*~10", false, 9},
+                                         // Too long for eight characters, or no room for two digits.
+                                         FromTenCase{"*050000.txt", true}, FromTenCase{"*050000.txt", false, 999999},
+                                         FromTenCase{"AB~12345678", false}, FromTenCase{"A~1234567", false},
+                                         FromTenCase{"*~1.txt", false}, FromTenCase{"report*", false},
+                                         FromTenCase{"*.text", false}));
 
 }  // namespace
