@@ -85,6 +85,22 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
   if (!directory.isRoot() && reportsDotEntries(wildcards)) return ".";
 
   std::optional<std::string> first;  // matched by its own name
+  // Of the long names seen before `first` was, the first-listed that the
+  // pattern may match through its alias but not by its own name: only such a
+  // name can come first through its alias.
+  std::optional<std::string> unmatched;
+  // Whether an alias numbered 10 or more with an extension may match, for the
+  // few extensions a directory holds; past a handful, taken to be so.
+  std::vector<std::pair<std::string, bool>> fromTenByExtension;
+  const auto fromTenMayMatchWith = [&](const std::string& extension) {
+    for (const auto& [known, may] : fromTenByExtension)
+      if (known == extension) return may;
+    constexpr std::size_t handful = 16;
+    if (fromTenByExtension.size() == handful) return true;
+    const bool may = mayMatchAliasFromTen(wildcards, maxAliasNumber, extension);
+    fromTenByExtension.emplace_back(extension, may);
+    return may;
+  };
   AliasCandidates candidates;
   CrowdedPrefixes crowded;
   const auto listedFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
@@ -100,13 +116,18 @@ std::optional<std::string> findFirstMatch(Directory& directory, std::string_view
     const std::uint16_t checksum = aliasChecksum(name);
     crowded.countLongName(basis, checksum);
     if (!listedFirst(name)) return true;
-    if (matchesWildcards(wildcards, name))
+    if (matchesWildcards(wildcards, name)) {
       first = name;
-    else if (aliasBelowTenMayMatch(wildcards, basis, checksum))
-      candidates.offer(name);
+      return true;
+    }
+    const bool belowTen = aliasBelowTenMayMatch(wildcards, basis, checksum);
+    if (belowTen) candidates.offer(name);
+    if ((belowTen || fromTenMayMatchWith(basis.extension)) && (!unmatched || listedBefore(name, *unmatched)))
+      unmatched = name;
     return true;
   });
   if (!read) return std::nullopt;
+  if (!unmatched || !listedFirst(*unmatched)) return first;
 
   // A number N from 10 on needs 10 to N-1 held by other entries, each a valid
   // 8.3 name numbered so or a long name whose prefix is crowded: counting

@@ -45,6 +45,8 @@ struct AliasParts {
 
   std::string text() const;
 };
+// Seven digits beside the "~" fill the eight characters of a name.
+inline constexpr unsigned maxAliasNumber = 9999999;
 AliasParts numberedAlias(std::string_view prefix, unsigned number, std::string_view extension);
 std::size_t aliasPrefixLength(unsigned number);  // the most of a prefix that fits beside ~N
 

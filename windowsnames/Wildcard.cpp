@@ -202,18 +202,25 @@ bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view pre
   });
 }
 
-bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNumber) {
+bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNumber,
+                          std::optional<std::string_view> extension) {
   // Any character an alias may hold outside its "~", digits and ".". The
   // range holds "." too, which only lets more patterns through.
   constexpr Symbol anyCharacter{u'!', u'~'};
+  const std::size_t fewestExtension = extension ? extension->size() : 0;
+  const std::size_t mostExtension = extension ? extension->size() : 3;
   std::size_t smallest = 10;
   for (std::size_t digits = 2; digits <= 7 && smallest <= highestNumber; ++digits, smallest *= 10) {
     for (std::size_t prefix = 0; prefix + 1 + digits <= 8; ++prefix) {
-      for (std::size_t extension = 0; extension <= 3; ++extension) {
+      for (std::size_t extensionLength = fewestExtension; extensionLength <= mostExtension; ++extensionLength) {
         const std::size_t tilde = prefix;
         const std::size_t dot = tilde + 1 + digits;
-        const std::size_t length = dot + (extension == 0 ? 0 : 1 + extension);
+        const std::size_t length = dot + (extensionLength == 0 ? 0 : 1 + extensionLength);
         const bool matches = matchSymbols(pattern, length, [&](std::size_t at) {
+          if (at > dot && extension) {
+            const auto c = static_cast<char16_t>(static_cast<unsigned char>(asciiUpper((*extension)[at - dot - 1])));
+            return Symbol{c, c};
+          }
           if (at < tilde || at > dot) return anyCharacter;
           if (at == tilde) return Symbol{u'~', u'~'};
           if (at == tilde + 1) return Symbol{u'1', u'9'};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -32,9 +33,11 @@ bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view pre
                             char firstDigitLow, char firstDigitHigh, std::string_view extension);
 
 // Whether the pattern could match some alias numbered from 10 to
-// `highestNumber`, whatever its prefix and extension. When it cannot
-// (`*050000.txt` cannot below 1,000,000), no name needs to be asked whether
-// its alias is one.
-bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNumber);
+// `highestNumber`, whatever its prefix, and with `extension` when it is
+// given, else with any. When it cannot (`*050000.txt` cannot below
+// 1,000,000, `*.c` cannot with the extension TXT), no name needs to be asked
+// whether its alias is one.
+bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNumber,
+                          std::optional<std::string_view> extension = std::nullopt);
 
 }  // namespace WindowsNames

@@ -96,20 +96,25 @@ struct FromTenCase {
   const char* pattern;
   bool mayMatch;
   std::size_t highestNumber = 9999999;
+  const char* extension = nullptr;  // any, when not given
 };
 
 class AliasFromTenTest : public testing::TestWithParam<FromTenCase> {};
 
 TEST_P(AliasFromTenTest, SaysWhetherAnyAliasNumberedTenOrMoreCanMatch) {
-  EXPECT_EQ(mayMatchAliasFromTen(translateWildcards(GetParam().pattern), GetParam().highestNumber), GetParam().mayMatch)
+  EXPECT_EQ(
+      mayMatchAliasFromTen(translateWildcards(GetParam().pattern), GetParam().highestNumber,
+                           GetParam().extension ? std::optional<std::string_view>(GetParam().extension) : std::nullopt),
+      GetParam().mayMatch)
       << GetParam().pattern;
 }
 
 INSTANTIATE_TEST_SUITE_P(Patterns, AliasFromTenTest,
                          testing::Values(FromTenCase{"*", true}, FromTenCase{"*~*", true}, FromTenCase{"*~3*", true},
-                                         FromTenCase{"*.c", true}, FromTenCase{"*1", true},
-                                         FromTenCase{"AB12~10.TXT", true}, FromTenCase{"~1234567", true},
-                                         FromTenCase{"*~10", false, 9},
+                                         FromTenCase{"*.c", true}, FromTenCase{"*.c", true, 9999999, "C"},
+                                         FromTenCase{"*.c", false, 9999999, "TXT"}, FromTenCase{"*~1*", true, 99, ""},
+                                         FromTenCase{"*1", true}, FromTenCase{"AB12~10.TXT", true},
+                                         FromTenCase{"~1234567", true}, FromTenCase{"*~10", false, 9},
                                          // Too long for eight characters, or no room for two digits.
                                          FromTenCase{"*050000.txt", true}, FromTenCase{"*050000.txt", false, 999999},
                                          FromTenCase{"AB~12345678", false}, FromTenCase{"A~1234567", false},
