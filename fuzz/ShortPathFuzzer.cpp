@@ -43,7 +43,7 @@ std::string longPathOf(const std::string& shortForm) {
   WindowsNames::forEachComponent(below, '/', [&](std::string_view component, bool separatorFollows) {
     std::string name(component);
     if (!directory->hasEntry(name))
-      name = WindowsNames::AliasAssignment<Platform::Linux::Directory>(*directory).entryWithAlias(name).value();
+      name = WindowsNames::AliasAssignment(*directory).entryWithAlias(name).value();
     path += "/" + name;
     if (separatorFollows) directory = directory->openSubdirectory(name);
     return true;

@@ -7,16 +7,16 @@
 // a time. The directory is never sorted nor held in memory.
 #pragma once
 
-#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "windowsnames/AliasAssignment.h"
-#include "windowsnames/CodeUnits.h"
-#include "windowsnames/DirectoryConcepts.h"
+#include "windowsnames/DirectoryListing.h"
 #include "windowsnames/ShortName.h"
 #include "windowsnames/Wildcard.h"
 
@@ -78,103 +78,9 @@ class AliasCandidates {
   bool dropped_ = false;
 };
 
-template <SearchableDirectory Directory>
-std::optional<std::string> findFirstMatch(Directory& directory, std::string_view pattern) {
-  if (!directory.readable()) return std::nullopt;
-  const WildcardPattern wildcards = translateWildcards(pattern);
-  if (!directory.isRoot() && reportsDotEntries(wildcards)) return ".";
-
-  std::optional<std::string> first;  // matched by its own name
-  // Of the long names seen before `first` was, the first-listed that the
-  // pattern may match through its alias but not by its own name: only such a
-  // name can come first through its alias.
-  std::optional<std::string> unmatched;
-  // Whether an alias numbered 10 or more with an extension may match, for the
-  // few extensions a directory holds; past a handful, taken to be so.
-  std::vector<std::pair<std::string, bool>> fromTenByExtension;
-  const auto fromTenMayMatchWith = [&](const std::string& extension) {
-    for (const auto& [known, may] : fromTenByExtension)
-      if (known == extension) return may;
-    constexpr std::size_t handful = 16;
-    if (fromTenByExtension.size() == handful) return true;
-    const bool may = mayMatchAliasFromTen(wildcards, maxAliasNumber, extension);
-    fromTenByExtension.emplace_back(extension, may);
-    return may;
-  };
-  AliasCandidates candidates;
-  CrowdedPrefixes crowded;
-  const auto listedFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
-  std::size_t entries = 0;
-  const bool read = directory.forEachName([&](std::string_view name) {
-    ++entries;
-    if (isShortName(name)) {
-      crowded.countShortName(name);
-      if (listedFirst(name) && matchesWildcards(wildcards, name)) first = name;
-      return true;
-    }
-    const AliasBasis basis = aliasBasis(name);
-    const std::uint16_t checksum = aliasChecksum(name);
-    crowded.countLongName(basis, checksum);
-    if (!listedFirst(name)) return true;
-    if (matchesWildcards(wildcards, name)) {
-      first = name;
-      return true;
-    }
-    const bool belowTen = aliasBelowTenMayMatch(wildcards, basis, checksum);
-    if (belowTen) candidates.offer(name);
-    if ((belowTen || fromTenMayMatchWith(basis.extension)) && (!unmatched || listedBefore(name, *unmatched)))
-      unmatched = name;
-    return true;
-  });
-  if (!read) return std::nullopt;
-  if (!unmatched || !listedFirst(*unmatched)) return first;
-
-  // A number N from 10 on needs 10 to N-1 held by other entries, each a valid
-  // 8.3 name numbered so or a long name whose prefix is crowded: counting
-  // those, once every name has been counted, bounds the numbers worth trying.
-  // No number can pass the count of entries by more than the nine below 10.
-  const bool fromTenMayMatch = crowded.any() && mayMatchAliasFromTen(wildcards, entries + 10);
-  std::size_t mayHoldFromTen = 0;
-  if (fromTenMayMatch) {
-    const bool counted = directory.forEachName([&](std::string_view name) {
-      if (isShortName(name)) {
-        if (const std::optional<AliasParts> alias = parseAlias(name); alias && alias->number >= 10) ++mayHoldFromTen;
-      } else if (crowded.mayBeCrowded(aliasBasis(name), aliasChecksum(name))) {
-        ++mayHoldFromTen;
-      }
-      return true;
-    });
-    if (!counted) return std::nullopt;
-  }
-  const auto offerCandidates = [&](AliasCandidates& batch, bool belowTenOffered) {
-    return directory.forEachName([&](std::string_view name) {
-      if (!listedFirst(name) || isShortName(name) || matchesWildcards(wildcards, name)) return true;
-      const AliasBasis basis = aliasBasis(name);
-      const std::uint16_t checksum = aliasChecksum(name);
-      if ((!belowTenOffered && aliasBelowTenMayMatch(wildcards, basis, checksum)) ||
-          (fromTenMayMatch && crowded.mayBeCrowded(basis, checksum) &&
-           aliasFromTenMayMatch(wildcards, basis, checksum, 10 + mayHoldFromTen)))
-        batch.offer(name);
-      return true;
-    });
-  };
-  if (fromTenMayMatch && !offerCandidates(candidates, true)) return std::nullopt;
-
-  AliasAssignment<Directory> aliases(directory);
-  for (;;) {
-    std::vector<std::string> names;
-    for (const std::string& name : candidates.names())
-      if (listedFirst(name)) names.push_back(name);
-    if (const auto found = aliases.aliasesOf(names)) {
-      for (std::size_t at = 0; at < names.size(); ++at) {
-        const std::optional<std::string>& alias = (*found)[at];
-        if (alias && matchesWildcards(wildcards, *alias)) return names[at];
-      }
-    }
-    if (candidates.complete() || names.size() < candidates.names().size()) return first;
-    candidates = AliasCandidates(names.back());
-    if (!offerCandidates(candidates, false)) return std::nullopt;
-  }
-}
+// `aliases` is over the same directory, and is kept by the caller for later
+// questions about it: what it works out here is not worked out again.
+std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssignment& aliases,
+                                          std::string_view pattern);
 
 }  // namespace WindowsNames

@@ -1,19 +1,19 @@
 #include "platform/linux/Directory.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
 
-#include "windowsnames/DirectoryConcepts.h"
-
 namespace Platform::Linux {
-
-static_assert(WindowsNames::SearchableDirectory<Directory>);
 
 namespace {
 
@@ -73,7 +73,7 @@ bool Directory::hasEntry(std::string_view name) const {
   return ::fstatat(handle_, std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool Directory::isRoot() const {
+bool Directory::isRoot() {
   struct stat here {};
   struct stat root {};
   return ::fstat(handle_, &here) == 0 && ::stat("/", &root) == 0 && here.st_dev == root.st_dev &&
@@ -85,7 +85,7 @@ bool Directory::readable() {
   return listing_ >= 0;
 }
 
-std::vector<std::optional<CreationKey>> Directory::creationKeys(const std::vector<std::string>& names) const {
+std::vector<std::optional<CreationKey>> Directory::creationKeys(const std::vector<std::string>& names) {
   std::vector<std::optional<CreationKey>> keys(names.size());
   const auto lookUp = [&](std::size_t begin, std::size_t end) {
     for (std::size_t at = begin; at < end; ++at) keys[at] = creationKeyOf(names[at].c_str());
@@ -104,6 +104,23 @@ std::vector<std::optional<CreationKey>> Directory::creationKeys(const std::vecto
   lookUp(0, std::min(share, names.size()));
   for (std::thread& helper : helpers) helper.join();
   return keys;
+}
+
+bool Directory::forEachName(WindowsNames::NameVisitor visit) {
+  if (!readable() || lseek(listing_, 0, SEEK_SET) != 0) return false;
+  alignas(dirent64) char buffer[32768];
+  for (;;) {
+    const ssize_t filled = getdents64(listing_, buffer, sizeof buffer);
+    if (filled < 0) return false;
+    if (filled == 0) return true;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(filled);) {
+      unsigned short length = 0;
+      std::memcpy(&length, buffer + at + offsetof(dirent64, d_reclen), sizeof length);
+      const std::string_view name(buffer + at + offsetof(dirent64, d_name));
+      at += length;
+      if (name != "." && name != ".." && !visit(name)) return true;
+    }
+  }
 }
 
 std::optional<CreationKey> Directory::creationKeyOf(const char* name) const {

@@ -39,7 +39,7 @@ std::optional<std::string> firstEqualWithoutCase(Directory& directory, std::stri
 // short name, as typed.
 std::optional<Found> findComponent(Directory& directory, std::string_view component) {
   if (component == "." || component == "..") return Found{std::string(component), std::string(component)};
-  AliasAssignment<Directory> aliases(directory);
+  AliasAssignment aliases(directory);
   std::optional<std::string> name;
   if (directory.hasEntry(component)) name.emplace(component);
   if (!name) name = aliases.entryWithAlias(component);

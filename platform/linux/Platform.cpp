@@ -125,7 +125,8 @@ SearchHandle FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* found) {
 
   std::optional<Linux::LookedUpPath> directory = Linux::lookUpPath(directoryPart);
   if (!directory) return noEntry;
-  const std::optional<std::string> first = WindowsNames::findFirstMatch(directory->directory, namePattern);
+  WindowsNames::AliasAssignment aliases(directory->directory);
+  const std::optional<std::string> first = WindowsNames::findFirstMatch(directory->directory, aliases, namePattern);
   if (!first || first->size() >= sizeof found->cFileName) return noEntry;
   std::memcpy(found->cFileName, first->c_str(), first->size() + 1);
   return 1;

@@ -17,7 +17,7 @@ using WindowsNames::asciiUpper;
 using WindowsNames::isShortName;
 
 std::string aliasOf(FakeDirectory& directory, const std::string& name) {
-  AliasAssignment<FakeDirectory> aliases(directory);
+  AliasAssignment aliases(directory);
   return aliases.aliasOf(name).value_or("<none>");
 }
 
@@ -91,7 +91,7 @@ TEST(AliasAssignmentTest, NoAliasEqualsAnotherEntrysShortName) {
   for (const char* taken : {"DATAFI~2.TXT", "DA~1", "D0~3.TEX", "datafi~1"}) directory.add(taken);
 
   std::set<std::string> shortNames;
-  AliasAssignment<FakeDirectory> aliases(directory);
+  AliasAssignment aliases(directory);
   for (const auto& entry : directory.entries) {
     const std::string shortName =
         isShortName(entry.name) ? asciiUpper(entry.name) : aliases.aliasOf(entry.name).value();
@@ -102,7 +102,7 @@ TEST(AliasAssignmentTest, NoAliasEqualsAnotherEntrysShortName) {
 
 TEST(AliasAssignmentTest, FindsTheEntryHoldingAnAliasWithoutRegardToCase) {
   FakeDirectory directory = FakeDirectory::createdInOrder({"My Documents", "My Downloads", "My Music"});
-  AliasAssignment<FakeDirectory> aliases(directory);
+  AliasAssignment aliases(directory);
   EXPECT_EQ(aliases.entryWithAlias("mydocu~1"), "My Documents");
   EXPECT_EQ(aliases.entryWithAlias("MYDOWN~1"), "My Downloads");
   EXPECT_EQ(aliases.entryWithAlias("MYDOCU~2"), std::nullopt);
@@ -111,7 +111,7 @@ TEST(AliasAssignmentTest, FindsTheEntryHoldingAnAliasWithoutRegardToCase) {
 
 TEST(AliasAssignmentTest, TextsNotShapedLikeAnAliasNameNoEntry) {
   FakeDirectory directory = FakeDirectory::createdInOrder({"My Documents"});
-  AliasAssignment<FakeDirectory> aliases(directory);
+  AliasAssignment aliases(directory);
   EXPECT_EQ(aliases.entryWithAlias("My Documents"), std::nullopt);
   EXPECT_EQ(aliases.entryWithAlias("MYDOCUMENTS~1"), std::nullopt);
 }
@@ -119,7 +119,7 @@ TEST(AliasAssignmentTest, TextsNotShapedLikeAnAliasNameNoEntry) {
 TEST(AliasAssignmentTest, LateMembersOfALargeBasisTakeTheChecksumForm) {
   FakeDirectory directory;
   for (int i = 0; i < 2000; ++i) directory.add("shared prefix " + std::to_string(i) + ".log");
-  AliasAssignment<FakeDirectory> aliases(directory);
+  AliasAssignment aliases(directory);
   EXPECT_EQ(aliases.aliasOf("shared prefix 2.log"), "SHARED~3.LOG");
   const std::string late = aliases.aliasOf("shared prefix 1999.log").value();
   EXPECT_TRUE(std::regex_match(late, std::regex("SH[0-9A-F]{4}~[1-9]\\.LOG"))) << late;

@@ -1,13 +1,24 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "tests/windowsnames/FakeDirectory.h"
+#include "windowsnames/AliasAssignment.h"
 #include "windowsnames/DirectorySearch.h"
 
 namespace {
 
 using TestSupport::FakeDirectory;
+using WindowsNames::AliasAssignment;
 using WindowsNames::findFirstMatch;
 using WindowsNames::listedBefore;
+
+std::optional<std::string> firstMatch(FakeDirectory& directory, std::string_view pattern) {
+  AliasAssignment aliases(directory);
+  return findFirstMatch(directory, aliases, pattern);
+}
 
 TEST(ListedBeforeTest, ComparesUpperCasedCodeUnitsThenTheUnits) {
   EXPECT_TRUE(listedBefore("A", "b"));
@@ -53,7 +64,7 @@ TEST_P(DirectorySearchTest, FindsTheFirstInNtfsOrder) {
   const SearchCase& c = GetParam();
   FakeDirectory directory = FakeDirectory::createdInOrder(c.entries);
   directory.root = c.root;
-  EXPECT_EQ(findFirstMatch(directory, c.pattern), c.first);
+  EXPECT_EQ(firstMatch(directory, c.pattern), c.first);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -99,14 +110,15 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DirectorySearchTest, UnreadableDirectoryHasNoEntries) {
   FakeDirectory directory = FakeDirectory::createdInOrder({"a"});
   directory.canRead = false;
-  EXPECT_EQ(findFirstMatch(directory, "*"), std::nullopt);
+  EXPECT_EQ(firstMatch(directory, "*"), std::nullopt);
 }
 
 }  // namespace
 
 // Nine valid 8.3 names take numbers 1 to 9 of a long name's checksum prefix
 // (and four more its basis numbers): its alias is numbered 10, with the
-// prefix cut to fit, and a search finds it by that alias.
+// prefix cut to fit, and a search finds it by that alias, with the aliases
+// worked out before or afresh.
 TEST(DirectorySearchTest, FindsAnAliasNumberedTenOrMore) {
   using namespace WindowsNames;
   const std::string longName = "long file name.txt";
@@ -117,7 +129,9 @@ TEST(DirectorySearchTest, FindsAnAliasNumberedTenOrMore) {
   FakeDirectory directory = FakeDirectory::createdInOrder(names);
 
   const std::string alias = prefix.substr(0, 5) + "~10.TXT";
-  EXPECT_EQ(AliasAssignment<FakeDirectory>(directory).aliasOf(longName), alias);
-  EXPECT_EQ(findFirstMatch(directory, "*~10.t?t"), longName);
-  EXPECT_EQ(findFirstMatch(directory, alias), longName);
+  AliasAssignment aliases(directory);
+  EXPECT_EQ(aliases.aliasOf(longName), alias);
+  EXPECT_EQ(findFirstMatch(directory, aliases, "*~10.t?t"), longName);
+  EXPECT_EQ(findFirstMatch(directory, aliases, alias), longName);
+  EXPECT_EQ(firstMatch(directory, alias), longName);
 }

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "windowsnames/CreationKey.h"
-#include "windowsnames/DirectoryConcepts.h"
+#include "windowsnames/DirectoryListing.h"
 
 namespace TestSupport {
 
-struct FakeDirectory {
+struct FakeDirectory final : WindowsNames::DirectoryListing {
   struct Entry {
     std::string name;
     WindowsNames::CreationKey key;
@@ -36,8 +36,7 @@ struct FakeDirectory {
     entries.push_back({std::move(name), {1700000000 + created, 0, 1000 + static_cast<std::uint64_t>(created)}});
   }
 
-  template <class Visit>
-  bool forEachName(Visit&& visit) {
+  bool forEachName(WindowsNames::NameVisitor visit) override {
     if (!canRead) return false;
     for (const Entry& entry : entries)
       if (!visit(std::string_view(entry.name))) break;
@@ -52,16 +51,14 @@ struct FakeDirectory {
     return std::nullopt;
   }
 
-  std::vector<std::optional<WindowsNames::CreationKey>> creationKeys(const std::vector<std::string>& names) const {
+  std::vector<std::optional<WindowsNames::CreationKey>> creationKeys(const std::vector<std::string>& names) override {
     std::vector<std::optional<WindowsNames::CreationKey>> keys;
     for (const std::string& name : names) keys.push_back(creationKey(name));
     return keys;
   }
 
-  bool readable() const { return canRead; }
-  bool isRoot() const { return root; }
+  bool readable() override { return canRead; }
+  bool isRoot() override { return root; }
 };
-
-static_assert(WindowsNames::SearchableDirectory<FakeDirectory>);
 
 }  // namespace TestSupport

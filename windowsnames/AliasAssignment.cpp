@@ -1,0 +1,276 @@
+#include "windowsnames/AliasAssignment.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "windowsnames/AliasGathering.h"
+
+namespace WindowsNames {
+
+namespace {
+
+const Member& memberOf(const Member& member) { return member; }
+const Member& memberOf(const Member* member) { return *member; }
+
+}  // namespace
+
+std::optional<std::string> AliasAssignment::aliasOf(std::string_view name) {
+  std::optional<std::vector<std::optional<std::string>>> aliases = aliasesOf({std::string(name)});
+  if (!aliases) return std::nullopt;
+  return std::move(aliases->front());
+}
+
+std::optional<std::vector<std::optional<std::string>>> AliasAssignment::aliasesOf(
+    const std::vector<std::string>& names) {
+  const std::vector<std::optional<Member>> members = membersNamed(names);
+  // Entries of one basis are worked out from its earliest four, one pass
+  // for all of them, rather than one count of earlier members each.
+  if (members.size() > 1) {
+    for (const std::optional<Member>& entry : members)
+      if (entry) wanted_.earliest.insert({entry->basis.base, entry->basis.extension});
+  }
+  return untilGathered([&]() -> Gathered<std::vector<std::optional<std::string>>> {
+    std::vector<std::optional<std::string>> aliases;
+    bool waiting = false;
+    for (const std::optional<Member>& entry : members) {
+      if (!entry) {
+        aliases.emplace_back();
+        continue;
+      }
+      const Gathered<std::string> alias = aliasOf(*entry);
+      if (alias.isPending())
+        waiting = true;
+      else
+        aliases.emplace_back(*alias);
+    }
+    if (waiting) return pending;
+    return aliases;
+  });
+}
+
+std::optional<std::string> AliasAssignment::entryWithAlias(std::string_view text) {
+  const std::optional<AliasParts> alias = parseAlias(text);
+  if (!alias) return std::nullopt;
+  const std::optional<std::optional<std::string>> holder =
+      untilGathered([&]() -> Gathered<std::optional<std::string>> {
+        const Gathered<const Member*> found = holderOf(*alias);
+        if (found.isPending()) return pending;
+        if (*found == nullptr) return std::optional<std::string>();
+        return std::optional<std::string>((*found)->name());
+      });
+  return holder ? *holder : std::nullopt;
+}
+
+Member AliasAssignment::makeMember(std::string name, const CreationKey& key) {
+  AliasBasis basis = aliasBasis(name);
+  std::string prefix = checksumPrefix(basis, aliasChecksum(name));
+  return {{key, std::move(name)}, std::move(basis), std::move(prefix)};
+}
+
+std::vector<std::optional<Member>> AliasAssignment::membersNamed(const std::vector<std::string>& names) {
+  const std::vector<std::optional<CreationKey>> keys = directory_.creationKeys(names);
+  std::vector<std::optional<Member>> members;
+  for (std::size_t at = 0; at < names.size(); ++at) {
+    if (keys[at])
+      members.push_back(makeMember(names[at], *keys[at]));
+    else
+      members.emplace_back();
+  }
+  return members;
+}
+
+template <class Compute>
+auto AliasAssignment::untilGathered(Compute compute) -> std::optional<std::remove_cvref_t<decltype(*compute())>> {
+  for (int pass = 0; pass <= maxPasses; ++pass) {
+    const auto answer = compute();
+    if (!answer.isPending()) return *answer;
+    if (!gatherPass()) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+Gathered<Earlier> AliasAssignment::earlierIn(const BasisKey& basis, const Order& entry) {
+  if (std::optional<Earlier> known = recordedEarlier(basis, entry)) return std::move(*known);
+  if (wanted_.earliest.count(basis) == 0) wanted_.earlier.insert({basis, entry});
+  return pending;
+}
+
+Gathered<const std::vector<Member>*> AliasAssignment::earliestIn(const BasisKey& basis) {
+  if (const auto records = bases_.find(basis); records != bases_.end()) {
+    for (const BasisRecord& record : records->second)
+      if (!record.before && record.holds != BasisRecord::Holds::anyFour) return &record.members;
+  }
+  wanted_.earliest.insert(basis);
+  return pending;
+}
+
+std::optional<Earlier> AliasAssignment::recordedEarlier(const BasisKey& basis, const Order& entry) const {
+  const auto records = bases_.find(basis);
+  if (records == bases_.end()) return std::nullopt;
+  for (const BasisRecord& record : records->second) {
+    if (record.holds == BasisRecord::Holds::anyFour) {
+      if (record.before != entry) continue;
+      Earlier earlier{{}, false};
+      for (const Member& member : record.members) earlier.members.push_back(&member);
+      return earlier;
+    }
+    if (record.before && *record.before < entry) continue;
+    // A record of the earliest members before a later bound holds every
+    // member before `entry` when fewer than four of its own are, and the
+    // earliest four otherwise.
+    Earlier earlier{{}, record.holds == BasisRecord::Holds::all};
+    for (const Member& member : record.members)
+      if (member.order < entry) earlier.members.push_back(&member);
+    earlier.all = earlier.all || earlier.fewerThanFour();
+    return earlier;
+  }
+  return std::nullopt;
+}
+
+Gathered<const std::vector<Member>*> AliasAssignment::checksumGroupOf(const AliasParts& alias) {
+  const ChecksumKey key{alias.prefix, alias.extension, aliasPrefixLength(alias.number)};
+  if (const auto found = checksums_.find(key); found != checksums_.end()) return &found->second;
+  wanted_.checksums.insert(key);
+  return pending;
+}
+
+Gathered<std::string> AliasAssignment::aliasOf(const Member& entry) {
+  if (const auto known = aliases_.find(entry.name()); known != aliases_.end()) return known->second;
+  Gathered<std::string> alias = assignAlias(entry);
+  if (!alias.isPending()) aliases_.emplace(entry.name(), *alias);
+  return alias;
+}
+
+Gathered<std::string> AliasAssignment::assignAlias(const Member& entry) {
+  const std::string& extension = entry.basis.extension;
+  const Gathered<Earlier> peers = earlierIn({entry.basis.base, extension}, entry.order);
+  // Asked for now, though only needed when the numbers are worked through,
+  // so that the usual case needs no further pass: the checksum forms that
+  // could hold numbers 1 to 9 of the basis, then of the checksum prefix.
+  checksumGroupOf(numberedAlias(entry.basis.base, 1, extension));
+  checksumGroupOf(numberedAlias(entry.checksumPrefix, 1, extension));
+  earlierIn({entry.checksumPrefix, extension}, entry.order);
+  if (peers.isPending()) return pending;
+
+  if (takesBasisNumbers(entry.basis) && peers->fewerThanFour()) {
+    for (unsigned number = 1; number <= basisNumbers; ++number) {
+      const AliasParts candidate = numberedAlias(entry.basis.base, number, extension);
+      const Gathered<bool> taken = isTaken(candidate, entry);
+      if (taken.isPending()) return pending;
+      if (!*taken) return candidate.text();
+    }
+  }
+  for (unsigned number = 1;; ++number) {
+    const AliasParts candidate = numberedAlias(entry.checksumPrefix, number, extension);
+    const Gathered<bool> taken = isTaken(candidate, entry);
+    if (taken.isPending()) return pending;
+    if (!*taken) return candidate.text();
+  }
+}
+
+Gathered<bool> AliasAssignment::isTaken(const AliasParts& candidate, const Member& entry) {
+  if (!shortNames_) return pending;  // every first pass gathers them
+  const std::string text = candidate.text();
+  if (shortNames_->count(text) != 0) return true;
+  bool waiting = false;
+  if (candidate.number <= basisNumbers) {
+    // Only the earliest four of a basis can hold one of its numbers.
+    const Gathered<const Member*> holder = basisHolderBefore(candidate, text, entry);
+    if (holder.isPending())
+      waiting = true;
+    else if (*holder != nullptr)
+      return true;
+  }
+  const Gathered<const Member*> holder = checksumHolder(candidate, text, &entry);
+  if (!holder.isPending() && *holder != nullptr) return true;
+  if (waiting || holder.isPending()) return pending;
+  return false;
+}
+
+Gathered<const Member*> AliasAssignment::basisHolderBefore(const AliasParts& candidate, const std::string& text,
+                                                           const Member& entry) {
+  const BasisKey basis{candidate.prefix, candidate.extension};
+  const Gathered<Earlier> earlier = earlierIn(basis, entry.order);
+  if (earlier.isPending()) return pending;
+  if (earlier->all) return holderAmong(earlier->members, text, &entry);
+  const Gathered<const std::vector<Member>*> earliest = earliestIn(basis);
+  if (earliest.isPending()) return pending;
+  return holderAmong(**earliest, text, &entry);
+}
+
+Gathered<const Member*> AliasAssignment::checksumHolder(const AliasParts& alias, const std::string& text,
+                                                        const Member* before) {
+  const Gathered<const std::vector<Member>*> group = checksumGroupOf(alias);
+  if (group.isPending()) return pending;
+  return holderAmong(**group, text, before);
+}
+
+Gathered<const Member*> AliasAssignment::holderOf(const AliasParts& alias) {
+  const std::string text = alias.text();
+  bool waiting = false;
+  if (alias.number <= basisNumbers) {
+    const Gathered<const std::vector<Member>*> earliest = earliestIn({alias.prefix, alias.extension});
+    if (earliest.isPending()) {
+      waiting = true;
+    } else {
+      const Gathered<const Member*> holder = holderAmong(**earliest, text, nullptr);
+      if (holder.isPending())
+        waiting = true;
+      else if (*holder != nullptr)
+        return *holder;
+    }
+  }
+  const Gathered<const Member*> holder = checksumHolder(alias, text, nullptr);
+  if (waiting && !holder.isPending() && *holder == nullptr) return pending;
+  return holder;
+}
+
+template <class Members>
+Gathered<const Member*> AliasAssignment::holderAmong(const Members& members, const std::string& alias,
+                                                     const Member* before) {
+  bool waiting = false;
+  for (const auto& each : members) {
+    const Member& other = memberOf(each);
+    if (before != nullptr && !(other.order < before->order)) continue;
+    const Gathered<std::string> held = aliasOf(other);
+    if (held.isPending())
+      waiting = true;
+    else if (*held == alias)
+      return &other;
+  }
+  if (waiting) return pending;
+  return static_cast<const Member*>(nullptr);
+}
+
+// The entries a group may want are looked up in batches, growing from a
+// few, so that a count that four entries settle looks up few more.
+bool AliasAssignment::gatherPass() {
+  AliasGathering gathering(wanted_, !shortNames_);
+  wanted_ = {};
+  std::set<std::string> shortNames;
+  std::vector<std::string> batch;
+  std::size_t batchSize = 8;
+  const auto lookUpBatch = [&] {
+    const std::vector<std::optional<CreationKey>> keys = directory_.creationKeys(batch);
+    for (std::size_t at = 0; at < batch.size(); ++at)
+      if (keys[at]) gathering.add(makeMember(std::move(batch[at]), *keys[at]));
+    batch.clear();
+    batchSize = std::min<std::size_t>(batchSize * 2, 1024);
+  };
+  const bool read = directory_.forEachName([&](std::string_view name) {
+    if (isShortName(name)) {
+      gathering.offerShortName(name, shortNames);
+    } else if (gathering.wants(name, aliasBasis(name))) {
+      batch.emplace_back(name);
+      if (batch.size() == batchSize) lookUpBatch();
+    }
+    return gathering.open();
+  });
+  if (!read) return false;
+  lookUpBatch();
+  if (!shortNames_) shortNames_ = std::move(shortNames);
+  gathering.record(bases_, checksums_);
+  return true;
+}
+
+}  // namespace WindowsNames
