@@ -61,6 +61,13 @@ std::optional<std::string> AliasAssignment::entryWithAlias(std::string_view text
   return holder ? *holder : std::nullopt;
 }
 
+std::vector<std::string> AliasAssignment::namesWorkedOut() const {
+  std::vector<std::string> names;
+  names.reserve(aliases_.size());
+  for (const auto& [name, alias] : aliases_) names.push_back(name);
+  return names;
+}
+
 Member AliasAssignment::makeMember(std::string name, const CreationKey& key) {
   AliasBasis basis = aliasBasis(name);
   std::string prefix = checksumPrefix(basis, aliasChecksum(name));

@@ -59,6 +59,10 @@ class AliasAssignment {
   // The long name of the entry whose alias is `text` without regard to case.
   std::optional<std::string> entryWithAlias(std::string_view text);
 
+  // The long names whose aliases have been worked out so far (what the
+  // answers given rest on, besides the valid 8.3 names).
+  std::vector<std::string> namesWorkedOut() const;
+
  private:
   static constexpr int maxPasses = 16;  // a directory changing under us must not keep us here
 

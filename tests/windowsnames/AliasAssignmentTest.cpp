@@ -32,6 +32,17 @@ TEST(AliasAssignmentTest, NumbersFollowCreationNotListingOrder) {
   EXPECT_TRUE(std::regex_match(fifth, std::regex("RE[0-9A-F]{4}~1\\.TXT"))) << fifth;
 }
 
+// An alias rests on the aliases of the entries created before it that could
+// hold its numbers, and on nothing else of the directory.
+TEST(AliasAssignmentTest, NamesWorkedOutAreThoseAnAnswerRestsOn) {
+  FakeDirectory directory =
+      FakeDirectory::createdInOrder({"report 3.txt", "other name.txt", "report 1.txt", "report 5.txt"});
+  AliasAssignment aliases(directory);
+  EXPECT_TRUE(aliases.namesWorkedOut().empty());
+  EXPECT_EQ(aliases.aliasOf("report 5.txt"), "REPORT~3.TXT");
+  EXPECT_EQ(aliases.namesWorkedOut(), (std::vector<std::string>{"report 1.txt", "report 3.txt", "report 5.txt"}));
+}
+
 TEST(AliasAssignmentTest, ValidShortNamesTakeTheirNumbersWhateverTheirAge) {
   FakeDirectory directory = FakeDirectory::createdInOrder({"report one.txt", "report~1.txt", "REPORT~3.TXT"});
   EXPECT_EQ(aliasOf(directory, "report one.txt"), "REPORT~2.TXT");
