@@ -12,8 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "conversion/Resolve.h"
+#include "conversion/GetVEK.h"
 #include "platform/Platform.h"
+#include "platform/linux/Walk.h"
 #include "tests/linux/Files.h"
 #include "windowsnames/ShortName.h"
 #include "windowsnames/Wildcard.h"
@@ -106,11 +107,10 @@ void findFirstFile(benchmark::State& state) {
   const long entries = state.range(1);
   const std::string target = nameOf(shared, entries / 2);
   const std::string pattern = directoryOf(shared, entries) + "/*" + target.substr(target.size() - 9);
-  Platform::WIN32_FIND_DATAA found;
   for (auto _ : state) {
-    const auto handle = Platform::FindFirstFileA(pattern.c_str(), &found);
-    if (handle <= 0 || target != found.cFileName) state.SkipWithError("wrong entry");
-    Platform::FindClose(handle);
+    Platform::Linux::Walk walk;
+    const GetVEK::Found found = walk.findFirstEntry(pattern);
+    if (found.failed() || *found != target) state.SkipWithError("wrong entry");
   }
   state.SetComplexityN(entries);
 }
@@ -119,9 +119,10 @@ void getShortPathName(benchmark::State& state) {
   const bool shared = state.range(0) != 0;
   const long entries = state.range(1);
   const std::string path = directoryOf(shared, entries) + "/" + nameOf(shared, entries / 2);
-  char buffer[1000];
   for (auto _ : state) {
-    if (Platform::GetShortPathNameA(path.c_str(), buffer, sizeof buffer) == 0) state.SkipWithError("no short form");
+    Platform::Linux::Walk walk;
+    const GetVEK::Found found = walk.shortForm(path);
+    if (found.failed() || !*found) state.SkipWithError("no short form");
   }
   state.SetComplexityN(entries);
 }
@@ -139,7 +140,9 @@ void resolvingWildcards(benchmark::State& state) {
   TestSupport::makeFile(tree + "/Documents/Quarterly Reports/Summary 2026.txt");
   const std::string text = tree + "/Doc?ments/Quarterly*/Summ*2026.t?t";
   for (auto _ : state) {
-    if (!GetVEK::resolve(text)) state.SkipWithError("no match");
+    Platform::NativeServices platform;
+    const GetVEK::Found found = GetVEK::shortFormOf(platform, text);
+    if (found.failed() || !*found) state.SkipWithError("no match");
   }
 }
 BENCHMARK(resolvingWildcards)->Unit(benchmark::kMicrosecond);
@@ -168,11 +171,10 @@ void worstCase(benchmark::State& state) {
   const long entries = state.range(1);
   const std::string text = directoryOf(worst.kind, entries) + "/" + worst.argument;
   state.SetLabel(worst.label);
-  char buffer[1000];
   for (auto _ : state) {
-    const std::optional<std::string> path =
-        GetVEK::holdsWildcard(text, Platform::nativePathSyntax) ? GetVEK::resolve(text) : text;
-    benchmark::DoNotOptimize(path && Platform::GetShortPathNameA(path->c_str(), buffer, sizeof buffer) != 0);
+    Platform::NativeServices platform;
+    const GetVEK::Found found = GetVEK::shortFormOf(platform, text);
+    benchmark::DoNotOptimize(!found.failed() && *found);
   }
 }
 void worstCaseSizes(benchmark::internal::Benchmark* benchmark) {

@@ -2,22 +2,88 @@
 // in the program directory.
 #pragma once
 
+#include <cstddef>
+#include <new>
+#include <optional>
+#include <string>
 #include <string_view>
 
-#include "platform/Platform.h"
+#include "conversion/ConversionPlatform.h"
+#include "conversion/Resolve.h"
 
 namespace GetVEK {
 
 inline constexpr std::string_view failureMarker = "bAd";
-inline constexpr std::string_view workFileName = "VEK.TX";  // the result file is this name plus "T"
+inline constexpr std::string_view workFileName = "VEK.TX";
+inline constexpr std::string_view resultFileName = "VEK.TXT";  // the work file's name plus "T"
 
-// Converts `commandText` and leaves the short form, or the failure marker, in
-// VEK.TXT in `programDirectory`, written as VEK.TX first and renamed once
-// complete. A failed file operation ends the process (see platform/Platform.h).
-void convert(std::string_view commandText, const Platform::ExactPath& programDirectory);
+// The short form must fit a buffer of this many characters with its
+// terminator; a longer one is no answer.
+inline constexpr std::size_t shortFormCapacity = 1000;
 
-// The whole run, with the argument text and program directory the platform
-// supplies.
-void run(int argc, char** argv);
+// The exit status carries no result: 0 whenever the result file was made,
+// `bAd` included.
+inline constexpr int exitAnswered = 0;
+inline constexpr int exitFailed = 1;
+inline constexpr int exitWorthRetrying = 75;  // EX_TEMPFAIL
+
+// Only spaces: tabs and other white space are part of the path.
+inline std::string_view trimSpaces(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The short form of the argument text, nothing when it has none, or why it
+// could not be found out.
+template <ConversionPlatform Platform>
+Found shortFormOf(Platform& platform, std::string_view argumentText) {
+  const auto syntax = platform.pathSyntax();
+  const Found longPath =
+      holdsWildcard(argumentText, syntax)
+          ? resolve(argumentText, syntax, [&](const std::string& pattern) { return platform.findFirstEntry(pattern); })
+          : Found(std::string(argumentText));
+  if (longPath.failed()) return longPath;
+  // An empty path asks nothing.
+  if (!*longPath || (*longPath)->empty()) return Found(std::nullopt);
+  Found shortForm = platform.shortForm(**longPath);
+  if (!shortForm.failed() && *shortForm && (*shortForm)->size() >= shortFormCapacity) return Found(std::nullopt);
+  return shortForm;
+}
+
+template <ConversionPlatform Platform>
+int reportFailure(Platform& platform, const Failure& failure) {
+  platform.report("getvek: cannot " + failure.action + ": " + failure.reason);
+  return failure.worthRetrying ? exitWorthRetrying : exitFailed;
+}
+
+// Converts the text after the program's name and leaves the short form, or
+// the failure marker, in VEK.TXT in the program directory: written as VEK.TX
+// first and renamed once complete. A step that fails ends the run there, with
+// one line reported; the exit status tells a failure worth retrying (another
+// run had the directory, or a result was still there) from any other.
+template <ConversionPlatform Platform>
+int convert(Platform& platform, std::string_view commandText) {
+  const std::string_view argumentText = trimSpaces(commandText);
+  if (Status failed = platform.takeProgramDirectory()) return reportFailure(platform, *failed);
+  if (Status failed = platform.createWorkFile(workFileName)) return reportFailure(platform, *failed);
+
+  std::optional<Found> shortForm;
+  try {
+    shortForm.emplace(shortFormOf(platform, argumentText));
+  } catch (const std::bad_alloc&) {
+    shortForm.emplace(Failure{"find the short form", "out of memory"});
+  }
+  if (shortForm->failed()) {
+    platform.discardWorkFile();
+    return reportFailure(platform, shortForm->failure());
+  }
+
+  const std::string_view result = **shortForm ? std::string_view(***shortForm) : failureMarker;
+  if (Status failed = platform.writeWorkFile(result)) return reportFailure(platform, *failed);
+  if (Status failed = platform.closeWorkFile()) return reportFailure(platform, *failed);
+  if (Status failed = platform.publishWorkFile(resultFileName)) return reportFailure(platform, *failed);
+  return exitAnswered;
+}
 
 }  // namespace GetVEK

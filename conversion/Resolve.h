@@ -9,26 +9,17 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Platform.h"
+#include "conversion/Outcome.h"
+#include "conversion/PathSyntax.h"
 
 namespace GetVEK {
 
-// What the resolution needs to know of a path's syntax: how long each
-// character is, which characters separate components or end a drive, and
-// how long a device prefix is that no wildcard can stand in.
-template <class Syntax>
-concept PathSyntax = requires(const Syntax& syntax, std::string_view text, char c) {
-  { syntax.characterLength(text) } -> std::same_as<std::size_t>;
-  { syntax.isSeparator(c) } -> std::same_as<bool>;
-  { syntax.isDriveColon(c) } -> std::same_as<bool>;
-  { syntax.prefixLength(text) } -> std::same_as<std::size_t>;
-};
-
 // The directory search: `search(pattern)` gives the name of the first entry
-// that the platform's search reports for `pattern`, or nothing.
+// that the platform's search reports for `pattern`, nothing, or the failure
+// that kept it from finding out.
 template <class Search>
 concept FirstEntrySearch = requires(Search& search, const std::string& pattern) {
-  { search(pattern) } -> std::convertible_to<std::optional<std::string>>;
+  { search(pattern) } -> std::convertible_to<Found>;
 };
 
 inline constexpr std::size_t notFound = std::string_view::npos;
@@ -75,7 +66,7 @@ bool holdsWildcard(std::string_view text, const Syntax& syntax) {
 // Text outside the replaced components, separators included, is kept as
 // typed.
 template <PathSyntax Syntax, FirstEntrySearch Search>
-std::optional<std::string> resolve(std::string_view argumentText, const Syntax& syntax, Search&& findFirstEntry) {
+Found resolve(std::string_view argumentText, const Syntax& syntax, Search&& findFirstEntry) {
   // The device prefix, then each resolved component with the separator typed
   // after it: empty or ending with a separator while text remains.
   std::string resolved(argumentText.substr(0, syntax.prefixLength(argumentText)));
@@ -90,8 +81,8 @@ std::optional<std::string> resolve(std::string_view argumentText, const Syntax& 
 
     std::string pattern = resolved;
     pattern += remaining.substr(0, componentEnd);
-    const std::optional<std::string> found = findFirstEntry(pattern);
-    if (!found) return std::nullopt;
+    const Found found = findFirstEntry(pattern);
+    if (found.failed() || !*found) return found;
 
     // The directory searched: up to the last separator, else what is
     // resolved already, else up to a drive colon, else nothing.
@@ -99,19 +90,16 @@ std::optional<std::string> resolve(std::string_view argumentText, const Syntax& 
       resolved += remaining.substr(0, scan.lastSeparator + 1);
     else if (resolved.empty() && scan.firstDriveColon != notFound)
       resolved += remaining.substr(0, scan.firstDriveColon + 1);
-    resolved += *found;
+    resolved += **found;
 
-    if (separatorAfter == notFound) return resolved;
+    if (separatorAfter == notFound) return Found(std::move(resolved));
     // The separator as typed; one that ends the text is dropped.
     const char separator = remaining[componentEnd];
     remaining.remove_prefix(componentEnd + 1);
     if (!remaining.empty()) resolved += separator;
   }
   resolved += remaining;
-  return resolved;
+  return Found(std::move(resolved));
 }
-
-// Resolution against the platform's own directory search and path syntax.
-std::optional<std::string> resolve(std::string_view argumentText);
 
 }  // namespace GetVEK

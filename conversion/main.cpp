@@ -1,8 +1,7 @@
 #include "conversion/GetVEK.h"
+#include "platform/Platform.h"
 
-// The exit status carries no result: a run that gets this far has left its
-// answer, whatever it is, in the result file.
 int main(int argc, char** argv) {
-  GetVEK::run(argc, argv);
-  return 0;
+  Platform::NativeServices platform;
+  return GetVEK::convert(platform, Platform::argumentText(argc, argv));
 }

@@ -30,7 +30,7 @@ std::optional<std::string> standInSearch(const std::string& pattern) {
 
 template <GetVEK::PathSyntax Syntax>
 void resolveAndCheck(std::string_view text, const Syntax& syntax) {
-  const std::optional<std::string> longPath = GetVEK::resolve(text, syntax, [&](const std::string& pattern) {
+  const std::optional<std::string> longPath = *GetVEK::resolve(text, syntax, [&](const std::string& pattern) {
     std::optional<std::string> found = standInSearch(pattern);
     // A platform never reports a name holding one of its separators.
     if (found && GetVEK::findSeparator(*found, syntax) != GetVEK::notFound) found.reset();
@@ -49,13 +49,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
   switch (data[0] % 3) {
     case 0:
-      resolveAndCheck(text, Platform::WindowsPathSyntax{});
+      resolveAndCheck(text, GetVEK::WindowsPathSyntax{});
       break;
     case 1:
       resolveAndCheck(text, TestSupport::codePage932Syntax);
       break;
     default:
-      resolveAndCheck(text, Platform::PosixPathSyntax{});
+      resolveAndCheck(text, GetVEK::PosixPathSyntax{});
   }
   return 0;
 }

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/linux/Walk.h"
 #include "platform/linux/Directory.h"
 #include "tests/linux/Files.h"
 #include "windowsnames/AliasAssignment.h"
@@ -25,27 +25,29 @@ namespace {
 
 const std::string root = "/tmp/gvfuzz";
 
+// Each in a walk of its own, as each run makes one.
 std::string shortPathOf(const std::string& path) {
-  char buffer[1000];
-  const std::uint32_t length = Platform::GetShortPathNameA(path.c_str(), buffer, sizeof buffer);
-  if (length == 0 || length >= sizeof buffer) std::abort();
-  return std::string(buffer, length);
+  Platform::Linux::Walk walk;
+  const GetVEK::Found found = walk.shortForm(path);
+  if (found.failed() || !*found) std::abort();
+  return **found;
 }
 
 // The path on disk that a short form stands for, each alias looked up
 // among its directory's entries as the emulation assigns them.
 std::string longPathOf(const std::string& shortForm) {
   std::string path = root;
-  std::optional<Platform::Linux::Directory> directory = Platform::Linux::Directory::openStart(true);
+  int error = 0;
+  std::optional<Platform::Linux::Directory> directory = Platform::Linux::Directory::openStart(true, error);
   for (std::string_view component : {std::string_view("tmp"), std::string_view("gvfuzz")})
-    directory = directory->openSubdirectory(component);
+    directory = directory->openSubdirectory(component, error);
   const std::string_view below = std::string_view(shortForm).substr(root.size() + 1);
   WindowsNames::forEachComponent(below, '/', [&](std::string_view component, bool separatorFollows) {
     std::string name(component);
-    if (!directory->hasEntry(name))
+    if (directory->entryError(name) != 0)
       name = WindowsNames::AliasAssignment(*directory).entryWithAlias(name).value();
     path += "/" + name;
-    if (separatorFollows) directory = directory->openSubdirectory(name);
+    if (separatorFollows) directory = directory->openSubdirectory(name, error);
     return true;
   });
   return path;

@@ -84,19 +84,6 @@ std::size_t CrowdedPrefixes::slot(std::string_view head, std::uint16_t checksum,
   return (checksum ^ hash ^ (hash >> 16)) & 0xFFFFu;
 }
 
-// The checksum a prefix would carry if it is one: its last four characters
-// as hex digits.
-std::optional<std::uint16_t> CrowdedPrefixes::checksumIn(std::string_view prefix) {
-  if (prefix.size() < 4 || prefix.size() > 6) return std::nullopt;
-  std::uint16_t value = 0;
-  for (const char c : prefix.substr(prefix.size() - 4)) {
-    const bool digit = c >= '0' && c <= '9';
-    if (!digit && !(c >= 'A' && c <= 'F')) return std::nullopt;
-    value = static_cast<std::uint16_t>(value * 16 + (digit ? c - '0' : c - 'A' + 10));
-  }
-  return value;
-}
-
 // Counted for a checksum prefix: the names it is the checksum prefix of, and
 // the names that could hold one of its numbers otherwise: those whose basis
 // it is, and valid 8.3 names of the form PREFIX~1 to PREFIX~9.
@@ -117,7 +104,7 @@ void CrowdedPrefixes::bump(std::size_t slot) {
 }
 
 void CrowdedPrefixes::bumpPrefix(std::string_view prefix, std::string_view extension) {
-  if (const auto checksum = checksumIn(prefix)) bump(slot(prefix.substr(0, prefix.size() - 4), *checksum, extension));
+  if (const auto checksum = checksumInPrefix(prefix)) bump(slot(prefix.substr(0, prefix.size() - 4), *checksum, extension));
 }
 
 bool CrowdedPrefixes::mayBeCrowded(const AliasBasis& basis, std::uint16_t checksum) const {

@@ -49,7 +49,6 @@ class CrowdedPrefixes {
 
  private:
   static std::size_t slot(std::string_view head, std::uint16_t checksum, std::string_view extension);
-  static std::optional<std::uint16_t> checksumIn(std::string_view prefix);
   void bump(std::size_t slot);
   void bumpPrefix(std::string_view prefix, std::string_view extension);
 

@@ -130,4 +130,15 @@ std::optional<AliasParts> parseAlias(std::string_view text) {
                     dot == std::string::npos ? std::string() : upper.substr(dot + 1)};
 }
 
+std::optional<std::uint16_t> checksumInPrefix(std::string_view prefix) {
+  if (prefix.size() < 4 || prefix.size() > 6) return std::nullopt;
+  std::uint16_t value = 0;
+  for (const char c : prefix.substr(prefix.size() - 4)) {
+    const bool digit = c >= '0' && c <= '9';
+    if (!digit && !(c >= 'A' && c <= 'F')) return std::nullopt;
+    value = static_cast<std::uint16_t>(value * 16 + (digit ? c - '0' : c - 'A' + 10));
+  }
+  return value;
+}
+
 }  // namespace WindowsNames

@@ -37,6 +37,10 @@ std::uint16_t aliasChecksum(std::string_view longName);
 // as four upper-case hex digits.
 std::string checksumPrefix(const AliasBasis& basis, std::uint16_t checksum);
 
+// The checksum a prefix carries when it has the shape of a checksum form's
+// (a head of up to two characters, then four hex digits); nothing otherwise.
+std::optional<std::uint16_t> checksumInPrefix(std::string_view prefix);
+
 // PREFIX~N.EXT, the prefix cut so that the name part stays within 8.
 struct AliasParts {
   std::string prefix;

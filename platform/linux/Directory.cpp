@@ -1,6 +1,7 @@
 #include "platform/linux/Directory.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,20 +39,28 @@ std::size_t partsFor(std::size_t names) {
 
 }  // namespace
 
-std::optional<Directory> Directory::openStart(bool atRoot) {
+std::optional<Directory> Directory::openStart(bool atRoot, int& error) {
   const int handle = ::open(atRoot ? "/" : ".", lookupFlags);
-  if (handle < 0) return std::nullopt;
+  if (handle < 0) {
+    error = errno;
+    return std::nullopt;
+  }
   return Directory(handle);
 }
 
-std::optional<Directory> Directory::openSubdirectory(std::string_view name) const {
+std::optional<Directory> Directory::openSubdirectory(std::string_view name, int& error) const {
   const int handle = ::openat(handle_, std::string(name).c_str(), lookupFlags);
-  if (handle < 0) return std::nullopt;
+  if (handle < 0) {
+    error = errno;
+    return std::nullopt;
+  }
   return Directory(handle);
 }
 
 Directory::Directory(Directory&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), listing_(std::exchange(other.listing_, -1)) {}
+    : handle_(std::exchange(other.handle_, -1)),
+      listing_(std::exchange(other.listing_, -1)),
+      lastError_(other.lastError_.load()) {}
 
 Directory& Directory::operator=(Directory&& other) noexcept {
   if (this != &other) {
@@ -59,6 +68,7 @@ Directory& Directory::operator=(Directory&& other) noexcept {
     closeHandle(listing_);
     handle_ = std::exchange(other.handle_, -1);
     listing_ = std::exchange(other.listing_, -1);
+    lastError_ = other.lastError_.load();
   }
   return *this;
 }
@@ -68,9 +78,24 @@ Directory::~Directory() {
   closeHandle(listing_);
 }
 
-bool Directory::hasEntry(std::string_view name) const {
+std::optional<Directory::Identity> Directory::identity(int& error) const {
   struct stat status {};
-  return ::fstatat(handle_, std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+  if (::fstat(handle_, &status) != 0) {
+    error = errno;
+    return std::nullopt;
+  }
+  return Identity{status.st_dev, status.st_ino};
+}
+
+int Directory::entryError(std::string_view name) const {
+  struct stat status {};
+  return ::fstatat(handle_, std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+// An entry gone since it was listed is no error: the listing is what it is.
+void Directory::noteError(int error) const {
+  int none = 0;
+  if (error != ENOENT) lastError_.compare_exchange_strong(none, error);
 }
 
 bool Directory::isRoot() {
@@ -82,6 +107,7 @@ bool Directory::isRoot() {
 
 bool Directory::readable() {
   if (listing_ < 0) listing_ = ::openat(handle_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing_ < 0) noteError(errno);
   return listing_ >= 0;
 }
 
@@ -107,11 +133,22 @@ std::vector<std::optional<CreationKey>> Directory::creationKeys(const std::vecto
 }
 
 bool Directory::forEachName(WindowsNames::NameVisitor visit) {
-  if (!readable() || lseek(listing_, 0, SEEK_SET) != 0) return false;
+  if (!readable()) return false;
+  if (passBeginning) {
+    struct stat status {};
+    if (::fstat(listing_, &status) == 0) passBeginning(status.st_ino);
+  }
+  if (lseek(listing_, 0, SEEK_SET) != 0) {
+    noteError(errno);
+    return false;
+  }
   alignas(dirent64) char buffer[32768];
   for (;;) {
     const ssize_t filled = getdents64(listing_, buffer, sizeof buffer);
-    if (filled < 0) return false;
+    if (filled < 0) {
+      noteError(errno);
+      return false;
+    }
     if (filled == 0) return true;
     for (std::size_t at = 0; at < static_cast<std::size_t>(filled);) {
       unsigned short length = 0;
@@ -126,8 +163,10 @@ bool Directory::forEachName(WindowsNames::NameVisitor visit) {
 std::optional<CreationKey> Directory::creationKeyOf(const char* name) const {
   struct statx status {};
   CreationKey key;
-  if (::statx(handle_, name, AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_BTIME | STATX_INO, &status) != 0)
+  if (::statx(handle_, name, AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, STATX_BTIME | STATX_INO, &status) != 0) {
+    noteError(errno);
     return std::nullopt;
+  }
   if ((status.stx_mask & STATX_BTIME) != 0) {
     key.seconds = status.stx_btime.tv_sec;
     key.nanoseconds = status.stx_btime.tv_nsec;

@@ -2,9 +2,14 @@
 // or streamed, one pass at a time, in the order the file system keeps them.
 #pragma once
 
+#include <sys/types.h>
+
+#include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "windowsnames/CreationKey.h"
@@ -16,10 +21,14 @@ using WindowsNames::CreationKey;
 
 class Directory final : public WindowsNames::DirectoryListing {
  public:
-  // The root for an absolute path, else the current directory.
-  static std::optional<Directory> openStart(bool atRoot);
+  // Which directory it is, however it was reached.
+  using Identity = std::pair<dev_t, ino_t>;
+
+  // The root for an absolute path, else the current directory; nothing, with
+  // the reason in `error`, when it cannot be opened.
+  static std::optional<Directory> openStart(bool atRoot, int& error);
   // A subdirectory, symbolic links followed.
-  std::optional<Directory> openSubdirectory(std::string_view name) const;
+  std::optional<Directory> openSubdirectory(std::string_view name, int& error) const;
 
   Directory(Directory&& other) noexcept;
   Directory& operator=(Directory&& other) noexcept;
@@ -27,7 +36,17 @@ class Directory final : public WindowsNames::DirectoryListing {
   Directory& operator=(const Directory&) = delete;
   ~Directory();
 
-  bool hasEntry(std::string_view name) const;
+  std::optional<Identity> identity(int& error) const;
+  // 0 when an entry of exactly this name is there, else the reason it is not.
+  int entryError(std::string_view name) const;
+  // The descriptor for looking entries up; needs only search permission.
+  int descriptor() const { return handle_; }
+
+  // The first error a listing or a creation key met since the last
+  // clearError() that was not "no such entry" (an entry gone meanwhile).
+  int lastError() const { return lastError_; }
+  void clearError() { lastError_ = 0; }
+
   bool isRoot() override;
   bool readable() override;
   std::vector<std::optional<CreationKey>> creationKeys(const std::vector<std::string>& names) override;
@@ -35,12 +54,19 @@ class Directory final : public WindowsNames::DirectoryListing {
   // keeps the entries.
   bool forEachName(WindowsNames::NameVisitor visit) override;
 
+  // Called with the directory's inode as each pass over it begins: the tests
+  // count passes with it, and change a directory under one.
+  static inline std::function<void(ino_t)> passBeginning;
+
  private:
   explicit Directory(int handle) : handle_(handle) {}
   std::optional<CreationKey> creationKeyOf(const char* name) const;
 
+  void noteError(int error) const;
+
   int handle_ = -1;   // for lookups: needs only search permission
   int listing_ = -1;  // for listing: opened when first needed
+  mutable std::atomic<int> lastError_{0};  // creation keys are looked up on several threads
 };
 
 }  // namespace Platform::Linux

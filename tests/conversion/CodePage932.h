@@ -3,7 +3,7 @@
 // build.
 #pragma once
 
-#include "platform/Platform.h"
+#include "conversion/PathSyntax.h"
 
 namespace TestSupport {
 
@@ -11,6 +11,6 @@ inline bool isCodePage932LeadByte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-inline constexpr Platform::WindowsPathSyntax codePage932Syntax{isCodePage932LeadByte};
+inline constexpr GetVEK::WindowsPathSyntax codePage932Syntax{isCodePage932LeadByte};
 
 }  // namespace TestSupport

@@ -27,7 +27,7 @@ struct ScriptedSearch {
 
 struct ResolveCase {
   const char* name;
-  std::variant<Platform::WindowsPathSyntax, Platform::PosixPathSyntax> syntax;
+  std::variant<GetVEK::WindowsPathSyntax, GetVEK::PosixPathSyntax> syntax;
   std::string argumentText;
   std::map<std::string, std::string> firstEntries;
   std::optional<std::string> longPath;
@@ -43,16 +43,16 @@ TEST_P(ResolveTest, ResolvesComponentByComponent) {
   ScriptedSearch search{c.firstEntries, {}};
   std::visit(
       [&](const auto& syntax) {
-        EXPECT_EQ(GetVEK::resolve(c.argumentText, syntax, std::ref(search)), c.longPath);
+        EXPECT_EQ(*GetVEK::resolve(c.argumentText, syntax, std::ref(search)), c.longPath);
         EXPECT_EQ(GetVEK::holdsWildcard(c.argumentText, syntax), !c.asked.empty());
       },
       c.syntax);
   EXPECT_EQ(search.asked, c.asked);
 }
 
-constexpr Platform::WindowsPathSyntax windows{};
-constexpr Platform::PosixPathSyntax posix{};
-constexpr Platform::WindowsPathSyntax codePage932 = TestSupport::codePage932Syntax;
+constexpr GetVEK::WindowsPathSyntax windows{};
+constexpr GetVEK::PosixPathSyntax posix{};
+constexpr GetVEK::WindowsPathSyntax codePage932 = TestSupport::codePage932Syntax;
 
 // 表 and 予 in code page 932: their second byte is the byte of "\".
 using namespace std::string_literals;

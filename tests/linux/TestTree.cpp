@@ -77,9 +77,12 @@ StartedRun ProgramDirectory::start(const std::vector<std::string>& arguments, co
     ::dup2(err[1], STDERR_FILENO);
     if (::chdir(options.workingDirectory.c_str()) != 0) ::_exit(126);
     if (options.fileSizeLimit) {
-      ::signal(SIGXFSZ, SIG_IGN);
       const struct rlimit limit = {*options.fileSizeLimit, *options.fileSizeLimit};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+    }
+    if (options.openFileLimit) {
+      const struct rlimit limit = {*options.openFileLimit, *options.openFileLimit};
+      if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
     }
     if (dropPrivileges && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
     ::execve(program.c_str(), argv.data(), environ);

@@ -22,7 +22,8 @@ struct RunOutcome {
 
 struct RunOptions {
   std::string workingDirectory = "/";
-  std::optional<unsigned long> fileSizeLimit;  // RLIMIT_FSIZE, with SIGXFSZ ignored
+  std::optional<unsigned long> fileSizeLimit;  // RLIMIT_FSIZE
+  std::optional<unsigned long> openFileLimit;  // RLIMIT_NOFILE
   bool unprivileged = false;                   // as user and group nobody when the tests run as root
                                                // (the directories it needs must let nobody in)
   int timeoutSeconds = 30;                     // then the run is killed and marked timed out

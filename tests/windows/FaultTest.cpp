@@ -25,6 +25,8 @@ struct ForeignWorkFileCase {
 
 void PrintTo(const ForeignWorkFileCase& c, std::ostream* out) { *out << c.name; }
 
+constexpr const char* refusal = "not a plain, writable file with a single link";
+
 class ForeignWorkFileTest : public testing::TestWithParam<ForeignWorkFileCase> {
  protected:
   TempTree tree;
@@ -36,6 +38,7 @@ TEST_P(ForeignWorkFileTest, EndsTheRunTouchingNothing) {
   tree.makeFile("ABCDEFG.TXT");
   writeFile(tree / "precious.dat", precious);
   GetParam().plant(program.workPathW(), widen(tree / "precious.dat", CP_ACP));
+  const std::optional<std::string> planted = readFile(program.workPathW());
   const RunOutcome outcome = program.run("\"{EXE}\" " + (tree / "ABCDEFG.TXT"));
   EXPECT_EQ(outcome.exitCode, 1u);
   const std::string failure = "getvek: cannot open " + program.workPath() + ": ";
@@ -45,6 +48,7 @@ TEST_P(ForeignWorkFileTest, EndsTheRunTouchingNothing) {
     EXPECT_EQ(outcome.standardError.rfind(failure, 0), 0u) << outcome.standardError;
   EXPECT_EQ(outcome.result, std::nullopt);
   EXPECT_EQ(readFile(tree / "precious.dat"), precious);
+  EXPECT_EQ(readFile(program.workPathW()), planted);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -53,13 +57,19 @@ INSTANTIATE_TEST_SUITE_P(
                                         [](const std::wstring& work, const std::wstring& elsewhere) {
                                           ASSERT_TRUE(CreateHardLinkW(work.c_str(), elsewhere.c_str(), nullptr));
                                         },
-                                        "not a plain file with a single link"},
+                                        refusal},
                     ForeignWorkFileCase{"HiddenFile",
                                         [](const std::wstring& work, const std::wstring&) {
                                           writeFile(toAnsi(work), "hidden");
                                           ASSERT_TRUE(SetFileAttributesW(work.c_str(), FILE_ATTRIBUTE_HIDDEN));
                                         },
-                                        "not a plain file with a single link"},
+                                        refusal},
+                    ForeignWorkFileCase{"ReadOnlyFile",
+                                        [](const std::wstring& work, const std::wstring&) {
+                                          writeFile(toAnsi(work), "read-only");
+                                          ASSERT_TRUE(SetFileAttributesW(work.c_str(), FILE_ATTRIBUTE_READONLY));
+                                        },
+                                        refusal},
                     ForeignWorkFileCase{"Directory",
                                         [](const std::wstring& work, const std::wstring&) {
                                           ASSERT_TRUE(CreateDirectoryW(work.c_str(), nullptr));
@@ -78,7 +88,7 @@ TEST(RunLockTest, AnotherRunHoldingTheDirectoryTouchesNeitherFile) {
   const RunOutcome outcome = program.run("\"{EXE}\" " + (tree / "ABCDEFG.TXT"));
   ReleaseMutex(held);
   CloseHandle(held);
-  EXPECT_EQ(outcome.exitCode, 1u);
+  EXPECT_EQ(outcome.exitCode, 75u);
   EXPECT_EQ(outcome.standardError,
             "getvek: cannot lock " + toAnsi(program.directory()) + ": another run is using it\r\n");
   EXPECT_EQ(outcome.workFile, "an earlier run's answer, left behind");
@@ -130,10 +140,10 @@ TEST(ConcurrentRunsTest, ExactlyOneAnswersAndTheOthersTouchNothing) {
         EXPECT_EQ(outcome.standardError, "");
         EXPECT_EQ(result, answers[i]) << "round " << round;
       } else if (outcome.standardError == lockRefusal) {
-        EXPECT_EQ(outcome.exitCode, 1u);
+        EXPECT_EQ(outcome.exitCode, 75u);
         ++refusedAtTheLock;
       } else {
-        EXPECT_EQ(outcome.exitCode, 1u);
+        EXPECT_EQ(outcome.exitCode, 75u);
         EXPECT_EQ(outcome.standardError.rfind(renameFailure, 0), 0u) << outcome.standardError;
         renameFailers.push_back(answers[i]);
         ++failedAtTheRename;

@@ -1,0 +1,49 @@
+// The platform services on Linux, where most file systems keep no short
+// names: the search and the short form emulate Windows' on NTFS (see
+// windowsnames/), and the result file is written through the program
+// directory, opened once.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "conversion/Outcome.h"
+#include "conversion/PathSyntax.h"
+#include "platform/linux/Walk.h"
+
+namespace Platform::Linux {
+
+class Services {
+ public:
+  Services();
+  ~Services();
+  Services(const Services&) = delete;
+  Services& operator=(const Services&) = delete;
+
+  static GetVEK::PosixPathSyntax pathSyntax() { return {}; }
+
+  GetVEK::Status takeProgramDirectory();
+  GetVEK::Status createWorkFile(std::string_view name);
+  GetVEK::Status writeWorkFile(std::string_view bytes);
+  GetVEK::Status closeWorkFile();
+  GetVEK::Status publishWorkFile(std::string_view name);
+  GetVEK::Status discardWorkFile();
+
+  GetVEK::Found findFirstEntry(const std::string& pattern) { return walk_.findFirstEntry(pattern); }
+  GetVEK::Found shortForm(std::string_view path) { return walk_.shortForm(path); }
+
+  static void report(std::string_view line);
+
+ private:
+  std::string pathOf(std::string_view name) const;
+  GetVEK::Failure failure(std::string action, int error) const;
+  GetVEK::Status removeLeftWorkFile(std::string_view name);
+
+  std::string directoryPath_;  // as the system names it, for reports
+  int directory_ = -1;         // every file operation is relative to it
+  std::string workName_;
+  int workFile_ = -1;
+  Walk walk_;
+};
+
+}  // namespace Platform::Linux

@@ -1,0 +1,301 @@
+#include "platform/linux/Walk.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <string.h>
+
+#include <optional>
+#include <utility>
+
+#include "platform/linux/Directory.h"
+#include "windowsnames/AliasAssignment.h"
+#include "windowsnames/ChangeInterest.h"
+#include "windowsnames/CodeUnits.h"
+#include "windowsnames/DirectorySearch.h"
+#include "windowsnames/PathComponents.h"
+#include "windowsnames/ShortName.h"
+
+namespace Platform::Linux {
+
+using GetVEK::Failure;
+using GetVEK::Found;
+using WindowsNames::isShortName;
+
+namespace {
+
+// A directory that changes under every pass this many times running is
+// reported rather than answered from a view known to be torn.
+constexpr int maxPasses = 8;
+
+// Errors that leave the answer unknown, rather than say that there is no
+// such entry: the run fails on them instead of answering "bAd".
+bool leavesAnswerUnknown(int error) {
+  switch (error) {
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+    case ENOBUFS:
+    case EIO:
+    case EAGAIN:
+    case ETIMEDOUT:
+    case EREMOTEIO:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool isDotEntry(std::string_view component) { return component == "." || component == ".."; }
+
+std::string joined(const std::string& directory, const std::string& entry) {
+  return directory == "/" ? "/" + entry : directory + "/" + entry;
+}
+
+// Of the names equal to `component` without regard to case, the first that
+// NTFS would list; a file system that tells case apart may hold several.
+std::optional<std::string> firstEqualWithoutCase(Directory& directory, std::string_view component) {
+  std::optional<std::string> first;
+  directory.forEachName([&](std::string_view name) {
+    if (WindowsNames::equalWithoutCase(name, component) && (!first || WindowsNames::listedBefore(name, *first)))
+      first = name;
+    return true;
+  });
+  return first;
+}
+
+}  // namespace
+
+// A directory met on the way, open for the rest of the run, with what has
+// been learnt of it.
+struct Walk::Place {
+  Place(Directory opened, std::string shownPath)
+      : directory(std::move(opened)), shown(std::move(shownPath)), aliases(std::in_place, directory) {}
+
+  // Dropped when the directory changed in a way that concerns it.
+  void forget() {
+    aliases.emplace(directory);
+    entries.clear();
+    firstMatches.clear();
+    interest = {};
+  }
+
+  // What the answers just given rest on, besides the patterns and names asked.
+  void noteAliasesWorkedOut() {
+    for (const std::string& name : aliases->namesWorkedOut()) interest.addAliasOf(name);
+  }
+
+  Directory directory;
+  std::string shown;  // the path it was first reached by, for reports
+  std::optional<WindowsNames::AliasAssignment> aliases;
+  std::map<std::string, std::optional<std::string>, std::less<>> entries;       // component -> entry
+  std::map<std::string, std::optional<std::string>, std::less<>> firstMatches;  // pattern -> entry
+  WindowsNames::ChangeInterest interest;
+  bool watched = false;
+  bool changed = false;
+};
+
+Walk::Walk() = default;
+Walk::~Walk() = default;
+
+Found Walk::findFirstEntry(std::string_view pattern) {
+  const std::size_t slash = pattern.rfind('/');
+  const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::string_view directoryPart = pattern.substr(0, nameStart);
+  const std::string_view namePattern = pattern.substr(nameStart);
+  // Nothing longer than the system takes, and no wildcard but in the last
+  // component, can be searched; a name must fit a search record.
+  constexpr std::size_t maxName = 260;
+  if (pattern.size() >= PATH_MAX || directoryPart.find_first_of("?*") != std::string_view::npos ||
+      namePattern.empty() || namePattern.size() >= maxName)
+    return Found(std::nullopt);
+
+  const Outcome<Place*> reached = walkTo(directoryPart);
+  if (reached.failed()) return reached.failure();
+  if (*reached == nullptr) return Found(std::nullopt);
+  Place& place = **reached;
+  if (const auto known = place.firstMatches.find(namePattern); known != place.firstMatches.end())
+    return Found(known->second);
+
+  Found first = settled(place, [&] {
+    place.interest.addPattern(namePattern);
+    return WindowsNames::findFirstMatch(place.directory, *place.aliases, namePattern);
+  });
+  if (first.failed()) return first;
+  if (*first && (*first)->size() >= maxName) return Found(std::nullopt);
+  place.firstMatches.emplace(namePattern, *first);
+  return first;
+}
+
+Found Walk::shortForm(std::string_view path) {
+  if (path.empty() || path.size() >= PATH_MAX || path.find_first_of("?*") != std::string_view::npos)
+    return Found(std::nullopt);
+  const std::size_t slash = path.rfind('/');
+  const std::size_t lastStart = slash == std::string_view::npos ? 0 : slash + 1;
+  const Outcome<Place*> reached = walkTo(path.substr(0, lastStart));
+  if (reached.failed()) return reached.failure();
+  if (*reached == nullptr) return Found(std::nullopt);
+
+  std::string shortText;
+  for (const Step& step : trail_) (shortText += step.shortName) += '/';
+  const std::string_view last = path.substr(lastStart);
+  if (last.empty()) return Found(std::move(shortText));
+  const Found entry = entryNamed(**reached, last);
+  if (entry.failed() || !*entry) return entry;
+  const Found shortName = shortNameOf(**reached, last, **entry);
+  if (shortName.failed() || !*shortName) return shortName;
+  return Found(shortText + **shortName);
+}
+
+// The directory `directoryPart` names (the text up to and with its last
+// "/", or empty for the current directory), walked from where the last walk
+// went as far as the two share their components.
+Walk::Outcome<Walk::Place*> Walk::walkTo(std::string_view directoryPart) {
+  const bool atRoot = !directoryPart.empty() && directoryPart.front() == '/';
+  const Outcome<Place*> start = startAt(atRoot);
+  if (start.failed() || *start == nullptr) return start;
+  // An absolute path's first component is the empty one before its "/": the
+  // root itself.
+  std::vector<std::string_view> components;
+  if (!directoryPart.empty())
+    WindowsNames::forEachComponent(directoryPart.substr(0, directoryPart.size() - 1), '/',
+                                   [&](std::string_view component, bool) {
+                                     components.push_back(component);
+                                     return true;
+                                   });
+  std::size_t kept = 0;
+  while (kept < trail_.size() && kept < components.size() && trail_[kept].component == components[kept]) ++kept;
+  trail_.resize(kept);
+
+  for (std::size_t at = trail_.size(); at < components.size(); ++at) {
+    const std::string_view component = components[at];
+    Place& parent = at == 0 ? **start : *trail_.back().place;
+    Place* place = &parent;
+    std::string shortName(component);
+    if (!component.empty()) {
+      const Found entry = entryNamed(parent, component);
+      if (entry.failed()) return entry.failure();
+      if (!*entry) return nullptr;
+      const Outcome<Place*> entered = enter(parent, **entry);
+      if (entered.failed() || *entered == nullptr) return entered;
+      const Found found = shortNameOf(parent, component, **entry);
+      if (found.failed()) return found.failure();
+      if (!*found) return nullptr;
+      place = *entered;
+      shortName = **found;
+    }
+    trail_.push_back({std::string(component), place, std::move(shortName)});
+  }
+  return components.empty() ? *start : trail_.back().place;
+}
+
+Walk::Outcome<Walk::Place*> Walk::startAt(bool atRoot) {
+  Place*& start = atRoot ? root_ : current_;
+  if (start != nullptr) return start;
+  int error = 0;
+  std::optional<Directory> opened = Directory::openStart(atRoot, error);
+  if (!opened) {
+    if (leavesAnswerUnknown(error)) return Failure{std::string("search ") + (atRoot ? "/" : "."), strerror(error)};
+    return nullptr;
+  }
+  const Outcome<Place*> place = placeFor(std::move(*opened), atRoot ? "/" : ".");
+  if (!place.failed()) start = *place;
+  return place;
+}
+
+// The subdirectory `entry` of `parent`, symbolic links followed; ".." is
+// the parent's parent, whatever the text before it.
+Walk::Outcome<Walk::Place*> Walk::enter(Place& parent, const std::string& entry) {
+  if (entry == ".") return &parent;
+  int error = 0;
+  std::optional<Directory> opened = parent.directory.openSubdirectory(entry, error);
+  if (!opened) {
+    if (leavesAnswerUnknown(error)) return Failure{"search " + joined(parent.shown, entry), strerror(error)};
+    return nullptr;
+  }
+  return placeFor(std::move(*opened), joined(parent.shown, entry));
+}
+
+// The same directory reached again is the same place, with all that is known
+// of it.
+Walk::Outcome<Walk::Place*> Walk::placeFor(Directory directory, std::string shown) {
+  int error = 0;
+  const std::optional<Directory::Identity> identity = directory.identity(error);
+  if (!identity) return Failure{"search " + shown, strerror(error)};
+  std::unique_ptr<Place>& place = places_[*identity];
+  if (!place) place = std::make_unique<Place>(std::move(directory), std::move(shown));
+  return place.get();
+}
+
+// The entry a component names: by its exact spelling, else as an alias,
+// else without regard to case. Windows asks for the case before the alias,
+// but NTFS never holds a name equal to an alias but for case; Linux can, and
+// the alias must then win, so that an answer fed back names its own file.
+Found Walk::entryNamed(Place& place, std::string_view component) {
+  if (isDotEntry(component)) return Found(std::string(component));
+  if (const auto known = place.entries.find(component); known != place.entries.end()) return Found(known->second);
+  const int error = place.directory.entryError(component);
+  if (leavesAnswerUnknown(error)) return Failure{"search " + place.shown, strerror(error)};
+  Found entry = Found(std::nullopt);
+  if (error == 0) {
+    entry = Found(std::string(component));
+  } else {
+    entry = settled(place, [&] {
+      place.interest.addComponent(component);
+      std::optional<std::string> name = place.aliases->entryWithAlias(component);
+      return name ? name : firstEqualWithoutCase(place.directory, component);
+    });
+    if (entry.failed()) return entry;
+  }
+  place.entries.emplace(component, *entry);
+  return entry;
+}
+
+// A component that is a valid 8.3 name is its own short name, as typed, as
+// are ".", ".." and empty ones; a long one is replaced by its entry's alias.
+Found Walk::shortNameOf(Place& place, std::string_view component, const std::string& entry) {
+  if (component.empty() || isDotEntry(component) || isShortName(component)) return Found(std::string(component));
+  if (isShortName(entry)) return Found(entry);
+  return settled(place, [&] { return place.aliases->aliasOf(entry); });
+}
+
+// `compute` asked of the place until no change that concerns its answer
+// came while it was worked out. It notes what it asks in the place's
+// interest; the aliases it worked out are noted here.
+template <class Compute>
+auto Walk::settled(Place& place, Compute compute) -> Outcome<decltype(compute())> {
+  if (!place.watched) {
+    place.watched = true;
+    if (const int watch = changes_.watch(place.directory.descriptor()); watch >= 0) watched_[watch] = &place;
+  }
+  for (int pass = 1;; ++pass) {
+    place.directory.clearError();
+    auto answer = compute();
+    if (const int error = place.directory.lastError(); leavesAnswerUnknown(error))
+      return Failure{"search " + place.shown, strerror(error)};
+    place.noteAliasesWorkedOut();
+    if (!changedUnder(place)) return answer;
+    if (pass == maxPasses) return Failure{"search " + place.shown, "it kept changing while it was read"};
+  }
+}
+
+// Every change seen so far is weighed against what each place's answers
+// rest on; a place it concerns forgets them. Whether `place` was one.
+bool Walk::changedUnder(Place& place) {
+  changes_.forEachChange([&](int watch, std::string_view name) {
+    if (watch == ChangeWatch::everyDirectory) {
+      for (auto& [identity, each] : places_) each->changed = true;
+      return;
+    }
+    if (const auto found = watched_.find(watch); found != watched_.end() && found->second->interest.concerns(name))
+      found->second->changed = true;
+  });
+  bool changed = false;
+  for (auto& [identity, each] : places_) {
+    if (!std::exchange(each->changed, false)) continue;
+    changed = changed || each.get() == &place;
+    each->forget();
+  }
+  return changed;
+}
+
+}  // namespace Platform::Linux

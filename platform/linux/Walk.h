@@ -1,0 +1,69 @@
+// The run's walk through the file system: each directory of the path found
+// once, left to right, and what is learnt about it (the entries its
+// components name, their aliases, the first entry each pattern matches) kept
+// for the rest of the run, so that a later question about the same directory,
+// reached again by the same text or through "..", makes no further pass over
+// it. A directory's knowledge is dropped and its pass made again when it
+// changed meanwhile in a way that concerns the answer (ChangeWatch).
+#pragma once
+
+#include <compare>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "conversion/Outcome.h"
+#include "platform/linux/ChangeWatch.h"
+#include "platform/linux/Directory.h"
+
+namespace Platform::Linux {
+
+class Walk {
+ public:
+  Walk();
+  ~Walk();
+  Walk(const Walk&) = delete;
+  Walk& operator=(const Walk&) = delete;
+
+  // The first entry that the name after the last "/" of `pattern` matches in
+  // the directory before it, as Windows lists it on NTFS.
+  GetVEK::Found findFirstEntry(std::string_view pattern);
+  // `path` with every long component replaced by its entry's alias; valid
+  // 8.3 names, separators, ".", ".." and empty components as typed.
+  GetVEK::Found shortForm(std::string_view path);
+
+ private:
+  struct Place;
+  // A component of a directory's path, and the directory it leads to.
+  struct Step {
+    std::string component;
+    Place* place;
+    std::string shortName;
+  };
+  template <class T>
+  using Outcome = GetVEK::Outcome<T>;
+
+  Outcome<Place*> walkTo(std::string_view directoryPart);
+  Outcome<Place*> startAt(bool atRoot);
+  Outcome<Place*> enter(Place& parent, const std::string& entry);
+  Outcome<Place*> placeFor(Directory directory, std::string shown);
+  GetVEK::Found entryNamed(Place& place, std::string_view component);
+  GetVEK::Found shortNameOf(Place& place, std::string_view component, const std::string& entry);
+  template <class Compute>
+  auto settled(Place& place, Compute compute) -> Outcome<decltype(compute())>;
+  bool changedUnder(Place& place);
+  std::string shownPath(std::size_t steps) const;
+
+  ChangeWatch changes_;
+  std::map<Directory::Identity, std::unique_ptr<Place>> places_;
+  std::map<int, Place*> watched_;
+  Place* root_ = nullptr;
+  Place* current_ = nullptr;
+  // The directory walked last: one step a component, the root's empty one
+  // first for an absolute path.
+  std::vector<Step> trail_;
+};
+
+}  // namespace Platform::Linux
