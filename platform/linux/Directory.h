@@ -31,6 +31,9 @@ class Directory {
   Directory& operator=(const Directory&) = delete;
   ~Directory();
 
+  // For the calls that take a directory by its descriptor (NameSource.h).
+  int descriptor() const { return handle_; }
+
   bool hasEntry(std::string_view name) const;
   bool isRoot() const;
   bool readable();

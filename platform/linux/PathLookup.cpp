@@ -1,5 +1,6 @@
 #include "platform/linux/PathLookup.h"
 
+#include "platform/linux/StoredNames.h"
 #include "windowsnames/AliasAssignment.h"
 #include "windowsnames/CodeUnits.h"
 #include "windowsnames/DirectorySearch.h"
@@ -39,6 +40,11 @@ std::optional<std::string> firstEqualWithoutCase(Directory& directory, std::stri
 // short name, as typed.
 std::optional<Found> findComponent(Directory& directory, std::string_view component) {
   if (component == "." || component == "..") return Found{std::string(component), std::string(component)};
+  // Where the disk holds Windows' own short names, they answer.
+  if (std::optional<std::optional<StoredEntry>> stored = lookUpStored(directory, component)) {
+    if (!*stored) return std::nullopt;
+    return Found{std::move((*stored)->name), std::move((*stored)->shortName)};
+  }
   AliasAssignment<Directory> aliases(directory);
   std::optional<std::string> name;
   if (directory.hasEntry(component)) name.emplace(component);

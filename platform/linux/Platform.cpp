@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/linux/PathLookup.h"
+#include "platform/linux/StoredNames.h"
 #include "windowsnames/DirectorySearch.h"
 
 namespace Platform {
@@ -125,7 +126,10 @@ SearchHandle FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* found) {
 
   std::optional<Linux::LookedUpPath> directory = Linux::lookUpPath(directoryPart);
   if (!directory) return noEntry;
-  const std::optional<std::string> first = WindowsNames::findFirstMatch(directory->directory, namePattern);
+  // Where the disk holds Windows' own short names, they answer.
+  std::optional<std::optional<std::string>> stored = Linux::findFirstStoredMatch(directory->directory, namePattern);
+  const std::optional<std::string> first =
+      stored ? std::move(*stored) : WindowsNames::findFirstMatch(directory->directory, namePattern);
   if (!first || first->size() >= sizeof found->cFileName) return noEntry;
   std::memcpy(found->cFileName, first->c_str(), first->size() + 1);
   return 1;
