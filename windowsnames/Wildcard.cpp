@@ -35,13 +35,15 @@ void append(WildcardPattern& pattern, WildcardToken token) {
   pattern.push_back(token);
 }
 
-// One position of a name: a code unit (upper-cased), or a range of digits
-// standing for any digit of an alias number.
+// One position of a name: a code unit (upper-cased), or a range standing for
+// any character of a name's part there, such as any digit of an alias
+// number. A range never stands for the dot between the parts.
 struct Symbol {
   char16_t low;
   char16_t high;
 
   bool is(char16_t c) const { return low == c && high == c; }
+  bool holds(char16_t c) const { return c >= low && c <= high && (c != u'.' || low == high); }
 };
 
 // Whether the token may be passed over without consuming the symbol at `at`
@@ -77,7 +79,7 @@ Step stepAt(const WildcardToken& token, Symbol symbol, bool atLastDot) {
     case Kind::DosDot:
       return symbol.is('.') ? Step::Advances : Step::Fails;
     case Kind::Literal:
-      return token.literal >= symbol.low && token.literal <= symbol.high ? Step::Advances : Step::Fails;
+      return symbol.holds(token.literal) ? Step::Advances : Step::Fails;
   }
   return Step::Fails;
 }
@@ -204,8 +206,7 @@ bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view pre
 
 bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNumber,
                           std::optional<std::string_view> extension) {
-  // Any character an alias may hold outside its "~", digits and ".". The
-  // range holds "." too, which only lets more patterns through.
+  // Any character an alias may hold outside its "~", digits and ".".
   constexpr Symbol anyCharacter{u'!', u'~'};
   const std::size_t fewestExtension = extension ? extension->size() : 0;
   const std::size_t mostExtension = extension ? extension->size() : 3;
@@ -229,6 +230,22 @@ bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNum
         });
         if (matches) return true;
       }
+    }
+  }
+  return false;
+}
+
+bool mayMatchShortName(const WildcardPattern& pattern) {
+  // Short names on FAT may hold more than the 8.3 set (a space, an OEM
+  // letter): any code unit is let through.
+  constexpr Symbol anyCharacter{u' ', u'\xFFFF'};
+  constexpr std::size_t maxBase = 8;
+  constexpr std::size_t maxExtension = 3;
+  for (std::size_t base = 1; base <= maxBase; ++base) {
+    for (std::size_t extension = 0; extension <= maxExtension; ++extension) {
+      const std::size_t length = base + (extension == 0 ? 0 : 1 + extension);
+      if (matchSymbols(pattern, length, [&](std::size_t at) { return at == base ? Symbol{u'.', u'.'} : anyCharacter; }))
+        return true;
     }
   }
   return false;

@@ -40,4 +40,9 @@ bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view pre
 bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNumber,
                           std::optional<std::string_view> extension = std::nullopt);
 
+// Whether the pattern could match some short name a disk holds: 1 to 8
+// characters, then optionally "." and 1 to 3 more. When it cannot
+// (`*.html`, `long*name`), no entry's short name needs to be read.
+bool mayMatchShortName(const WildcardPattern& pattern);
+
 }  // namespace WindowsNames

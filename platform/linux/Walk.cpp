@@ -79,6 +79,13 @@ struct Walk::Place {
     interest = {};
   }
 
+  // Whether the disk holds the directory's short names (ntfs-3g, FAT),
+  // which then answer instead of the rule; asked once.
+  bool holdsStoredNames() {
+    if (!storedNames) storedNames = nameSourceOf(directory.descriptor()) != NameSource::rule;
+    return *storedNames;
+  }
+
   // What the answers just given rest on, besides the patterns and names asked.
   void noteAliasesWorkedOut() {
     for (const std::string& name : aliases->namesWorkedOut()) interest.addAliasOf(name);
@@ -90,6 +97,7 @@ struct Walk::Place {
   std::map<std::string, std::optional<std::string>, std::less<>> entries;       // component -> entry
   std::map<std::string, std::optional<std::string>, std::less<>> firstMatches;  // pattern -> entry
   WindowsNames::ChangeInterest interest;
+  std::optional<bool> storedNames;
   bool watched = false;
   bool changed = false;
 };
@@ -118,6 +126,9 @@ Found Walk::findFirstEntry(std::string_view pattern) {
 
   Found first = settled(place, [&] {
     place.interest.addPattern(namePattern);
+    if (place.holdsStoredNames())
+      if (std::optional<std::optional<std::string>> stored = findFirstStoredMatch(place.directory, namePattern))
+        return *stored;
     return WindowsNames::findFirstMatch(place.directory, *place.aliases, namePattern);
   });
   if (first.failed()) return first;
@@ -139,11 +150,10 @@ Found Walk::shortForm(std::string_view path) {
   for (const Step& step : trail_) (shortText += step.shortName) += '/';
   const std::string_view last = path.substr(lastStart);
   if (last.empty()) return Found(std::move(shortText));
-  const Found entry = entryNamed(**reached, last);
-  if (entry.failed() || !*entry) return entry;
-  const Found shortName = shortNameOf(**reached, last, **entry);
-  if (shortName.failed() || !*shortName) return shortName;
-  return Found(shortText + **shortName);
+  const Outcome<std::optional<StoredEntry>> named = componentIn(**reached, last);
+  if (named.failed()) return named.failure();
+  if (!*named) return Found(std::nullopt);
+  return Found(shortText + (*named)->shortName);
 }
 
 // The directory `directoryPart` names (the text up to and with its last
@@ -172,16 +182,13 @@ Walk::Outcome<Walk::Place*> Walk::walkTo(std::string_view directoryPart) {
     Place* place = &parent;
     std::string shortName(component);
     if (!component.empty()) {
-      const Found entry = entryNamed(parent, component);
-      if (entry.failed()) return entry.failure();
-      if (!*entry) return nullptr;
-      const Outcome<Place*> entered = enter(parent, **entry);
+      const Outcome<std::optional<StoredEntry>> named = componentIn(parent, component);
+      if (named.failed()) return named.failure();
+      if (!*named) return nullptr;
+      const Outcome<Place*> entered = enter(parent, (*named)->name);
       if (entered.failed() || *entered == nullptr) return entered;
-      const Found found = shortNameOf(parent, component, **entry);
-      if (found.failed()) return found.failure();
-      if (!*found) return nullptr;
       place = *entered;
-      shortName = **found;
+      shortName = (*named)->shortName;
     }
     trail_.push_back({std::string(component), place, std::move(shortName)});
   }
@@ -224,6 +231,19 @@ Walk::Outcome<Walk::Place*> Walk::placeFor(Directory directory, std::string show
   std::unique_ptr<Place>& place = places_[*identity];
   if (!place) place = std::make_unique<Place>(std::move(directory), std::move(shown));
   return place.get();
+}
+
+// The entry a component names, and the short name that stands for it.
+Walk::Outcome<std::optional<StoredEntry>> Walk::componentIn(Place& place, std::string_view component) {
+  if (place.holdsStoredNames() && !isDotEntry(component))
+    if (std::optional<std::optional<StoredEntry>> stored = lookUpStored(place.directory, component)) return *stored;
+  const Found entry = entryNamed(place, component);
+  if (entry.failed()) return entry.failure();
+  if (!*entry) return std::optional<StoredEntry>();
+  const Found shortName = shortNameOf(place, component, **entry);
+  if (shortName.failed()) return shortName.failure();
+  if (!*shortName) return std::optional<StoredEntry>();
+  return std::optional<StoredEntry>(StoredEntry{**entry, **shortName});
 }
 
 // The entry a component names: by its exact spelling, else as an alias,

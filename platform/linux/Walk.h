@@ -17,6 +17,7 @@
 #include "conversion/Outcome.h"
 #include "platform/linux/ChangeWatch.h"
 #include "platform/linux/Directory.h"
+#include "platform/linux/StoredNames.h"
 
 namespace Platform::Linux {
 
@@ -49,6 +50,7 @@ class Walk {
   Outcome<Place*> startAt(bool atRoot);
   Outcome<Place*> enter(Place& parent, const std::string& entry);
   Outcome<Place*> placeFor(Directory directory, std::string shown);
+  Outcome<std::optional<StoredEntry>> componentIn(Place& place, std::string_view component);
   GetVEK::Found entryNamed(Place& place, std::string_view component);
   GetVEK::Found shortNameOf(Place& place, std::string_view component, const std::string& entry);
   template <class Compute>

@@ -121,4 +121,11 @@ INSTANTIATE_TEST_SUITE_P(Patterns, AliasFromTenTest,
                                          FromTenCase{"*~1.txt", false}, FromTenCase{"report*", false},
                                          FromTenCase{"*.text", false}));
 
+TEST(ShortNamePatternTest, SaysWhetherAnyShortNameCanMatch) {
+  for (const char* pattern : {"*", "*~5*", "*.txt", "PROGRA~?", "?????????*", "long*name.*", "a b*", "\xC3\x89*"})
+    EXPECT_TRUE(WindowsNames::mayMatchShortName(translateWildcards(pattern))) << pattern;
+  for (const char* pattern : {"*.html", "report final*", "?????????x*", "*.a.b", "longer*name.*", "*.txt?x"})
+    EXPECT_FALSE(WindowsNames::mayMatchShortName(translateWildcards(pattern))) << pattern;
+}
+
 }  // namespace

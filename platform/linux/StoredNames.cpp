@@ -1,0 +1,311 @@
+#include "platform/linux/StoredNames.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "windowsnames/AliasAssignment.h"
+#include "windowsnames/CodeUnits.h"
+#include "windowsnames/DirectorySearch.h"
+#include "windowsnames/ShortName.h"
+#include "windowsnames/Wildcard.h"
+
+namespace Platform::Linux {
+namespace {
+
+using WindowsNames::AliasAssignment;
+using WindowsNames::isShortName;
+using WindowsNames::matchesWildcards;
+using WindowsNames::WildcardPattern;
+
+// What the disk says of one entry's short name.
+struct StoredAlias {
+  enum class State : unsigned char { held, none, unknown };
+  State state;
+  std::string text;  // when held
+};
+
+// ntfs-3g: each entry's DOS name is an extended attribute, read only when an
+// answer needs it. Its listing is the NTFS index, in the volume's own order.
+class NtfsNames {
+ public:
+  NtfsNames(Directory& directory, const NameCalls& calls) : directory_(directory), calls_(calls) {}
+
+  // The value is upper-case, without a terminator. ENODATA: the entry has
+  // none. EMLINK: several hard links, of which ntfs-3g cannot tell which one
+  // the DOS name belongs to. EPERM: the root of a mount (another volume
+  // mounted on a directory here). Any other failure, or a value that is no
+  // name, tells nothing either.
+  StoredAlias aliasOf(std::string_view name) const {
+    char value[64];
+    const ssize_t length = calls_.attribute(directory_.descriptor(), name, "system.ntfs_dos_name", value, sizeof value);
+    if (length == -ENODATA) return {StoredAlias::State::none, {}};
+    const std::string_view text(value, length > 0 ? static_cast<std::size_t>(length) : 0);
+    if (text.empty() || text.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos)
+      return {StoredAlias::State::unknown, {}};
+    return {StoredAlias::State::held, std::string(text)};
+  }
+
+  template <class Visit>
+  bool forEachEntry(Visit&& visit) {
+    return directory_.forEachName([&](std::string_view name) { return visit(name, [&] { return aliasOf(name); }); });
+  }
+
+  std::optional<std::string> entryNamed(std::string_view component) {
+    if (directory_.entryError(component) != 0) return std::nullopt;
+    return std::string(component);
+  }
+
+  // ntfs-3g finds an entry by its DOS name too, spelt as stored: in upper
+  // case.
+  std::optional<std::string> entryWithShortName(std::string_view component) {
+    const std::string upper = WindowsNames::asciiUpper(component);
+    if (upper == component || directory_.entryError(upper) != 0) return std::nullopt;
+    return upper;
+  }
+
+  // Record 5 of the MFT, which ntfs-3g gives as the inode number.
+  bool isVolumeRoot() const { return calls_.inodeNumber(directory_.descriptor()) == 5; }
+  bool abandoned() const { return false; }
+
+ private:
+  Directory& directory_;
+  const NameCalls& calls_;
+};
+
+// FAT: each entry's short name comes with its long name, in directory order,
+// which is the order Windows lists it in. A directory whose records cannot
+// be read, or hold a long name cut short, is left to the rule.
+class FatNames {
+ public:
+  FatNames(Directory& directory, const NameCalls& calls)
+      : directory_(directory), calls_(calls), display_(calls.fatDisplay(directory.descriptor())) {}
+
+  template <class Visit>
+  bool forEachEntry(Visit&& visit) {
+    return forEachRecord(
+        [&](const FatEntry& entry) { return visit(std::string_view(entry.name), [&] { return storedAliasOf(entry); }); });
+  }
+
+  std::optional<std::string> entryNamed(std::string_view component) {
+    return firstWhere([&](const FatEntry& entry) { return entry.name == component; });
+  }
+
+  std::optional<std::string> entryWithShortName(std::string_view component) {
+    return firstWhere([&](const FatEntry& entry) {
+      return entry.shortName && WindowsNames::equalWithoutCase(*entry.shortName, component);
+    });
+  }
+
+  // The entry a lookup has just found is at hand; any other is looked for.
+  StoredAlias aliasOf(std::string_view name) {
+    if (!found_ || found_->name != name) firstWhere([&](const FatEntry& entry) { return entry.name == name; });
+    if (!found_) return {StoredAlias::State::unknown, {}};
+    return storedAliasOf(*found_);
+  }
+
+  // The fat driver numbers the root 1.
+  bool isVolumeRoot() const { return calls_.inodeNumber(directory_.descriptor()) == 1; }
+  bool abandoned() const { return abandoned_; }
+
+ private:
+  static StoredAlias storedAliasOf(const FatEntry& entry) {
+    if (!entry.shortName) return {StoredAlias::State::unknown, {}};
+    return {StoredAlias::State::held, *entry.shortName};
+  }
+
+  template <class Visit>
+  bool forEachRecord(Visit&& visit) {
+    bool cut = false;
+    const bool read = calls_.forEachFatRecord(directory_.descriptor(), [&](const FatRecordPair& records) {
+      const DecodedFatRecord decoded = decodeFatRecords(records, display_);
+      if (decoded.kind == DecodedFatRecord::Kind::cut) cut = true;
+      if (decoded.kind != DecodedFatRecord::Kind::entry) return !cut;
+      return visit(decoded.entry);
+    });
+    abandoned_ = abandoned_ || !read || cut;
+    return !abandoned_;
+  }
+
+  // The first entry listed that `wanted` accepts, kept at hand.
+  template <class Wanted>
+  std::optional<std::string> firstWhere(Wanted&& wanted) {
+    found_.reset();
+    forEachRecord([&](const FatEntry& entry) {
+      if (!wanted(entry)) return true;
+      found_ = entry;
+      return false;
+    });
+    if (!found_) return std::nullopt;
+    return found_->name;
+  }
+
+  Directory& directory_;
+  const NameCalls& calls_;
+  FatDisplay display_;
+  std::optional<FatEntry> found_;
+  bool abandoned_ = false;
+};
+
+// Whether `text` names an entry of the directory other than `name`: the
+// file system finds an entry by its short name as well.
+bool namesAnotherEntry(const Directory& directory, const std::string& text, std::string_view name) {
+  struct stat other {};
+  struct stat own {};
+  if (::fstatat(directory.descriptor(), text.c_str(), &other, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (::fstatat(directory.descriptor(), std::string(name).c_str(), &own, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  return other.st_dev != own.st_dev || other.st_ino != own.st_ino;
+}
+
+// The rule's alias for an entry the disk says nothing readable of. An alias
+// must never name another file: where the rule's does (it knows nothing of
+// the short names the disk holds), the entry's long name stands instead.
+std::optional<std::string> ruleAliasOf(const Directory& directory, const std::string& name,
+                                       const std::optional<std::string>& alias) {
+  if (!alias) return std::nullopt;
+  if (namesAnotherEntry(directory, *alias, name)) return name;
+  return alias;
+}
+
+template <class Names>
+std::optional<std::string> shortNameOf(Names& names, Directory& directory, const std::string& name) {
+  StoredAlias alias = names.aliasOf(name);
+  switch (alias.state) {
+    case StoredAlias::State::held:
+      return std::move(alias.text);
+    case StoredAlias::State::none:
+      return name;
+    case StoredAlias::State::unknown:
+      break;
+  }
+  AliasAssignment aliases(directory);
+  return ruleAliasOf(directory, name, aliases.aliasOf(name));
+}
+
+template <class Names>
+std::optional<std::string> firstEqualWithoutCase(Names& names, std::string_view component) {
+  std::optional<std::string> first;
+  names.forEachEntry([&](std::string_view name, auto&&) {
+    if (!WindowsNames::equalWithoutCase(name, component)) return true;
+    first = name;
+    return false;
+  });
+  return first;
+}
+
+// An alias the rule gave to an entry the disk says nothing readable of,
+// typed back.
+template <class Names>
+std::optional<std::string> entryWithRuleAlias(Names& names, Directory& directory, std::string_view component) {
+  if (!WindowsNames::parseAlias(component)) return std::nullopt;
+  AliasAssignment aliases(directory);
+  std::optional<std::string> name = aliases.entryWithAlias(component);
+  if (!name || names.aliasOf(*name).state != StoredAlias::State::unknown) return std::nullopt;
+  return name;
+}
+
+template <class Names>
+std::optional<std::optional<StoredEntry>> lookUp(Names& names, Directory& directory, std::string_view component) {
+  const auto answer = [&](std::optional<StoredEntry> entry) -> std::optional<std::optional<StoredEntry>> {
+    if (names.abandoned()) return std::nullopt;
+    return entry;
+  };
+  std::optional<std::string> name = names.entryNamed(component);
+  if (!name && isShortName(component)) name = names.entryWithShortName(component);
+  if (!name) name = firstEqualWithoutCase(names, component);
+  if (!name) name = entryWithRuleAlias(names, directory, component);
+  if (!name) return answer(std::nullopt);
+  if (isShortName(component)) return answer(StoredEntry{std::move(*name), std::string(component)});
+  if (isShortName(*name)) return answer(StoredEntry{*name, *name});
+  std::optional<std::string> shortName = shortNameOf(names, directory, *name);
+  if (!shortName) return answer(std::nullopt);
+  return answer(StoredEntry{std::move(*name), std::move(*shortName)});
+}
+
+// Of the entries whose short names the disk could not tell, in listing
+// order, the first that the pattern matches through the rule's alias.
+std::optional<std::string> firstMatchingByRule(Directory& directory, const std::vector<std::string>& names,
+                                               const WildcardPattern& wildcards) {
+  if (names.empty()) return std::nullopt;
+  AliasAssignment aliases(directory);
+  const auto found = aliases.aliasesOf(names);
+  if (!found) return std::nullopt;
+  for (std::size_t at = 0; at < names.size(); ++at) {
+    const std::optional<std::string> alias = ruleAliasOf(directory, names[at], (*found)[at]);
+    if (alias && matchesWildcards(wildcards, *alias)) return names[at];
+  }
+  return std::nullopt;
+}
+
+// One streaming pass, stopped at the first match. Entries whose short names
+// cannot be read are worked out by rule after it, a bounded batch at a time:
+// one listed before the first match may come first.
+template <class Names>
+std::optional<std::optional<std::string>> findFirst(Names& names, Directory& directory, std::string_view pattern) {
+  if (!directory.readable()) return std::optional<std::string>();
+  const WildcardPattern wildcards = WindowsNames::translateWildcards(pattern);
+  if (WindowsNames::reportsDotEntries(wildcards) && !names.isVolumeRoot()) return std::optional<std::string>(".");
+  const bool shortNamesMayMatch = WindowsNames::mayMatchShortName(wildcards);
+  constexpr std::size_t batch = 256;
+  for (std::size_t skip = 0;;) {
+    std::optional<std::string> first;
+    std::vector<std::string> unknown;
+    std::size_t listed = 0;
+    const bool read = names.forEachEntry([&](std::string_view name, auto&& storedAlias) {
+      if (listed++ < skip) return true;
+      if (matchesWildcards(wildcards, name)) {
+        first = name;
+        return false;
+      }
+      if (!shortNamesMayMatch || isShortName(name)) return true;
+      const StoredAlias alias = storedAlias();
+      if (alias.state == StoredAlias::State::held && matchesWildcards(wildcards, alias.text)) {
+        first = name;
+        return false;
+      }
+      if (alias.state == StoredAlias::State::unknown) unknown.emplace_back(name);
+      return unknown.size() < batch;
+    });
+    if (names.abandoned()) return std::nullopt;
+    if (!read) return std::optional<std::string>();
+    if (std::optional<std::string> byRule = firstMatchingByRule(directory, unknown, wildcards)) return byRule;
+    if (first || unknown.size() < batch) return first;
+    skip = listed;
+  }
+}
+
+// Calls `answer` with the directory's stored names; nothing when the rule
+// makes them.
+template <class Answer>
+auto withStoredNames(Directory& directory, const NameCalls& calls, Answer&& answer)
+    -> decltype(answer(std::declval<NtfsNames&>())) {
+  switch (nameSourceOf(directory.descriptor(), calls)) {
+    case NameSource::ntfs3g: {
+      NtfsNames names(directory, calls);
+      return answer(names);
+    }
+    case NameSource::fat: {
+      FatNames names(directory, calls);
+      return answer(names);
+    }
+    case NameSource::rule:
+      break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::optional<StoredEntry>> lookUpStored(Directory& directory, std::string_view component,
+                                                       const NameCalls& calls) {
+  return withStoredNames(directory, calls, [&](auto& names) { return lookUp(names, directory, component); });
+}
+
+std::optional<std::optional<std::string>> findFirstStoredMatch(Directory& directory, std::string_view pattern,
+                                                               const NameCalls& calls) {
+  return withStoredNames(directory, calls, [&](auto& names) { return findFirst(names, directory, pattern); });
+}
+
+}  // namespace Platform::Linux

@@ -1,0 +1,46 @@
+// Lookups and searches in a directory whose disk holds Windows' own short
+// names (NameSource.h): there the stored name is the answer, the listing is
+// already in Windows' order, and a search is one streaming pass that takes
+// the first entry matching by its long or its stored short name. Each
+// answers nothing at all for a directory whose short names are made by rule:
+// the caller then applies the rule.
+//
+// What the disk holds of one entry:
+//   - a short name: the answer;
+//   - none (ntfs-3g: no DOS name, as for every name made from Linux): the
+//     long name stands in the answer, and only it matches a wildcard;
+//   - nothing readable (ntfs-3g: a file with several hard links, a mount's
+//     root, any other failure; FAT: a character the mount could not show):
+//     that entry takes the rule's alias, unless that alias names another
+//     entry on the disk, when its long name stands.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/linux/Directory.h"
+#include "platform/linux/NameSource.h"
+
+namespace Platform::Linux {
+
+struct StoredEntry {
+  std::string name;       // to open it by
+  std::string shortName;  // for the answer
+};
+
+// A component found as Windows finds it: by its exact name (ntfs-3g also
+// finds a DOS name so), else as an entry's short name without regard to
+// case, else by a long name equal to it without regard to case, the first
+// listed. A valid 8.3 name is its own short name, as typed. Nothing inside
+// when no entry has that name.
+std::optional<std::optional<StoredEntry>> lookUpStored(Directory& directory, std::string_view component,
+                                                       const NameCalls& calls = NameCalls::system());
+
+// The first entry listed that the pattern matches by its long or its short
+// name, as FindFirstFile reports it (its long name); "." first outside the
+// volume's root when the pattern matches it. Nothing inside when none does.
+std::optional<std::optional<std::string>> findFirstStoredMatch(Directory& directory, std::string_view pattern,
+                                                               const NameCalls& calls = NameCalls::system());
+
+}  // namespace Platform::Linux

@@ -1,0 +1,99 @@
+// The built tool on an NTFS volume read through ntfs-3g, whose entries hold
+// DOS names where Windows would have given them: the answers are those the
+// disk holds, not the rule's.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+
+#include "tests/Placeholders.h"
+#include "tests/linux/NtfsVolume.h"
+#include "tests/linux/TestTree.h"
+
+namespace {
+
+using namespace TestSupport;
+
+struct NtfsCase {
+  const char* name;
+  std::string argument;  // "{T}" stands for the volume's root
+  std::string result;
+};
+
+void PrintTo(const NtfsCase& c, std::ostream* out) { *out << c.name; }
+
+class NtfsConversionTest : public testing::TestWithParam<NtfsCase> {
+ protected:
+  void SetUp() override {
+    if (const std::optional<std::string> reason = NtfsVolume::whyNotAvailable()) GTEST_SKIP() << *reason;
+    volume.emplace(tree / "volume.img", tree.makeDirectory("NTFS"));
+    const NtfsVolume& v = *volume;
+    // Made from Linux: no DOS name.
+    makeFile(v / "Program Files/report final.txt");
+    v.setDosName("Program Files/report final.txt", "REPORT~1.TXT");
+    // Numbers the rule cannot know: ~5, and a hole left by a deleted sibling
+    // ("data dir 2", once DATADI~2) that a later entry took.
+    makeFile(v / "long folder name/FIVE.TXT");
+    v.setDosName("long folder name", "LONGFO~5");
+    makeDirectories(v / "data dir 1");
+    makeDirectories(v / "data dir 3");
+    makeFile(v / "data dir 4/FOUR.TXT");
+    v.setDosName("data dir 1", "DATADI~1");
+    v.setDosName("data dir 3", "DATADI~3");
+    v.setDosName("data dir 4", "DATADI~2");
+    makeFile(v / "ABC.TXT");
+    makeFile(v / "readme.txt");
+    // Hard links: without DOS names, as Linux makes them; and of a file that
+    // had one, which ntfs-3g then cannot tell (EMLINK), so the rule answers
+    // unless its alias is another entry's DOS name.
+    makeFile(v / "shared file.txt");
+    link("shared file.txt", "shared link.txt");
+    makeFile(v / "linked file.txt");
+    makeFile(v / "linked note.txt");
+    v.setDosName("linked file.txt", "LINKED~3.TXT");
+    v.setDosName("linked note.txt", "LINKED~1.TXT");
+    link("linked file.txt", "link of it.txt");
+  }
+
+  void link(const std::string& from, const std::string& to) const {
+    checkSystemCall(::link((*volume / from).c_str(), (*volume / to).c_str()) == 0, "link " + to);
+  }
+
+  TempTree tree;
+  std::optional<NtfsVolume> volume;  // unmounted before the tree goes
+};
+
+TEST_P(NtfsConversionTest, AnswersWithTheStoredNames) {
+  const RunOutcome run = runFresh({substituteTree(GetParam().argument, volume->path())});
+  EXPECT_EQ(run.result, substituteTree(GetParam().result, volume->path()));
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.standardError, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NtfsConversionTest,
+    testing::Values(NtfsCase{"DosNameUnderADirectoryWithout", "{T}/Program Files/report final.txt",
+                             "{T}/Program Files/REPORT~1.TXT"},
+                    NtfsCase{"FoundWithoutCaseSpeltAsOnDisk", "{T}/program files/REPORT FINAL.TXT",
+                             "{T}/Program Files/REPORT~1.TXT"},
+                    NtfsCase{"NoDosNameNoAlias", "{T}/PROGRA~1", "bAd"},
+                    NtfsCase{"DosNameFromFiveOn", "{T}/long folder name/FIVE.TXT", "{T}/LONGFO~5/FIVE.TXT"},
+                    NtfsCase{"DosNameTypedBack", "{T}/longfo~5/five.txt", "{T}/longfo~5/five.txt"},
+                    NtfsCase{"HoleLeftByADeletedSibling", "{T}/data dir 4/FOUR.TXT", "{T}/DATADI~2/FOUR.TXT"},
+                    NtfsCase{"NumberBeyondTheHole", "{T}/data dir 3", "{T}/DATADI~3"},
+                    NtfsCase{"HoleTypedBack", "{T}/datadi~2/FOUR.TXT", "{T}/datadi~2/FOUR.TXT"},
+                    NtfsCase{"WildcardOnlyThroughADosName", "{T}/*~5/FIVE.TXT", "{T}/LONGFO~5/FIVE.TXT"},
+                    NtfsCase{"WildcardThroughTheHole", "{T}/DATADI~2*/FOUR.TXT", "{T}/DATADI~2/FOUR.TXT"},
+                    NtfsCase{"WildcardNotThroughAMissingAlias", "{T}/PROGRA~?", "bAd"},
+                    NtfsCase{"ValidShortNamesAsTyped", "{T}/abc.txt", "{T}/abc.txt"},
+                    NtfsCase{"LowerCaseValidShortName", "{T}/readme.txt", "{T}/readme.txt"},
+                    NtfsCase{"NoDotsInTheVolumeRoot", "{T}/*", "{T}/ABC.TXT"},
+                    NtfsCase{"DotsInADirectory", "{T}/data dir 1/*", "{T}/DATADI~1/."},
+                    NtfsCase{"HardLinksWithoutDosNames", "{T}/shared link.txt", "{T}/shared link.txt"},
+                    NtfsCase{"HardLinkOfADosNamedFileByRule", "{T}/link of it.txt", "{T}/LINKOF~1.TXT"},
+                    NtfsCase{"RuleAliasTypedBack", "{T}/linkof~1.txt", "{T}/linkof~1.txt"},
+                    NtfsCase{"RuleAliasTakenOnDiskLongNameStands", "{T}/linked file.txt", "{T}/linked file.txt"}),
+    [](const testing::TestParamInfo<NtfsCase>& instance) { return std::string(instance.param.name); });
+
+}  // namespace
