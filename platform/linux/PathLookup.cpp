@@ -32,11 +32,13 @@ std::optional<std::string> firstEqualWithoutCase(Directory& directory, std::stri
 }
 
 // Found by its exact spelling, else as an alias, else without regard to
-// case. Windows asks for the case before the alias, but NTFS never holds a
-// name equal to an alias but for case; Linux can (U+0131, a dotless i,
-// upper-cases to "I"), and the alias must then win, so that an answer fed
-// back names its own file. A component that is a valid 8.3 name is its own
-// short name, as typed.
+// case. Windows asks for the case before the alias; the answers are the
+// same, since no name is equal to another entry's alias but for case: an
+// alias is ASCII, no unit beyond ASCII upper-cases to ASCII in Windows'
+// table, and an ASCII name equal to an alias but for case is a valid 8.3
+// name, which no alias may equal. The alias goes first because it costs no
+// pass over the directory when the component cannot be one. A component
+// that is a valid 8.3 name is its own short name, as typed.
 std::optional<Found> findComponent(Directory& directory, std::string_view component) {
   if (component == "." || component == "..") return Found{std::string(component), std::string(component)};
   AliasAssignment<Directory> aliases(directory);

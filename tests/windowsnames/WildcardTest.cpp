@@ -49,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The whole run of trailing dots goes, and trailing spaces with it.
         MatchCase{"*.*.", "abc.d", true}, MatchCase{"*.*.", "abc", true}, MatchCase{"*..", "abc", true},
         MatchCase{"*..", "abc.d", false}, MatchCase{"*.txt  ", "a.txt", true}, MatchCase{"* . ", "abc.d", false},
-        // Letters without regard to case, through Unicode's upper case.
+        // Letters without regard to case, through Windows' upper-case table.
         MatchCase{"REP*", "report.doc", true}, MatchCase{"\xC3\xA9*", "\xC3\x89t\xC3\xA9", true},
         MatchCase{"*\xC3\xA9", "caf\xC3\xA9", true}, MatchCase{"*~1*", "MYDOCU~1", true},
         MatchCase{"R\xC3\x89SUM\xC3\x89.TXT", "r\xC3\xA9sum\xC3\xA9.txt", true},
