@@ -50,6 +50,7 @@ class ConversionTest : public testing::TestWithParam<ConversionCase> {
     tree.makeFile(
         "m/\xC2\xB6"
         "1.txt");
+    tree.makeFile("s/abc.d/f");
   }
   TempTree tree;
 };
@@ -98,6 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
              "x"},
             "{T}/u/FC54~1/x"},
         ConversionCase{"MicroSignListedBeforePilcrow", {"{T}/m/*1.txt"}, "{T}/m/10DE0~1.TXT"},
+        ConversionCase{"TrailingSpaceAfterDotKeepsAPlainStar", {"{T}/s/a*. /f"}, "{T}/s/abc.d/f"},
         ConversionCase{"QuotesKept", {"\"{T}/ABCDEFG.TXT\""}, "bAd"},
         ConversionCase{"TabsKept", {"\t{T}/ABCDEFG.TXT"}, "bAd"}, ConversionCase{"NoArgumentText", {}, "bAd"},
         ConversionCase{"OnlySpaces", {"    "}, "bAd"}, ConversionCase{"MissingPath", {"{T}/nothing here.txt"}, "bAd"},
