@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/windows/RunLock.h"
+#include "windowsnames/DosDeviceName.h"
 
 namespace Platform {
 namespace {
@@ -154,6 +155,12 @@ HANDLE findNamedEntry(const std::wstring& pattern, std::string& name) {
   return INVALID_HANDLE_VALUE;
 }
 
+// No Windows name holds "<", ">" or '"', which GetShortPathNameW would take
+// for wildcards, and a path Windows opens as a device names no file.
+bool namesNoFile(std::wstring_view path) {
+  return path.find_first_of(L"<>\"") != std::wstring_view::npos || WindowsNames::opensAsDosDevice(path);
+}
+
 std::optional<std::wstring> shortPathOf(const std::wstring& longPath) {
   std::wstring shortPath(std::max<std::size_t>(longPath.size() + 1, MAX_PATH), L'\0');
   for (;;) {
@@ -268,7 +275,7 @@ void FindClose(SearchHandle handle) { ::FindClose(reinterpret_cast<HANDLE>(handl
 
 std::uint32_t GetShortPathNameA(const char* longPath, char* buffer, std::uint32_t capacity) {
   const std::optional<std::wstring> wideLongPath = exactWide(longPath);
-  if (!wideLongPath) return 0;
+  if (!wideLongPath || namesNoFile(*wideLongPath)) return 0;
   const std::optional<std::wstring> wideShortPath = shortPathOf(*wideLongPath);
   if (!wideShortPath) return 0;
   const std::optional<std::string> shortPath = exactNarrow(*wideShortPath);
