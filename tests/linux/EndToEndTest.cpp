@@ -51,6 +51,8 @@ class ConversionTest : public testing::TestWithParam<ConversionCase> {
         "m/\xC2\xB6"
         "1.txt");
     tree.makeFile("s/abc.d/f");
+    tree.makeFile("d/ab\x7Fxyzuvw.txt");  // DEL: legal in an 8.3 name, never kept in an alias
+    tree.makeFile("d/\x7F");
   }
   TempTree tree;
 };
@@ -99,6 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
              "x"},
             "{T}/u/FC54~1/x"},
         ConversionCase{"MicroSignListedBeforePilcrow", {"{T}/m/*1.txt"}, "{T}/m/10DE0~1.TXT"},
+        ConversionCase{"DelDroppedFromAnAlias", {"{T}/d/ab\x7Fxyzuvw.txt"}, "{T}/d/ABXYZU~1.TXT"},
+        ConversionCase{"DelAloneIsShortAlready", {"{T}/d/\x7F"}, "{T}/d/\x7F"},
         ConversionCase{"TrailingSpaceAfterDotKeepsAPlainStar", {"{T}/s/a*. /f"}, "{T}/s/abc.d/f"},
         ConversionCase{"QuotesKept", {"\"{T}/ABCDEFG.TXT\""}, "bAd"},
         ConversionCase{"TabsKept", {"\t{T}/ABCDEFG.TXT"}, "bAd"}, ConversionCase{"NoArgumentText", {}, "bAd"},
