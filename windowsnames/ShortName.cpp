@@ -28,10 +28,9 @@ constexpr std::array<bool, 256> shortNameCharacters = [] {
 bool isShortNameCharacter(char c) { return shortNameCharacters[static_cast<unsigned char>(c)]; }
 
 // Upper-cased, with spaces (and, for the base, periods) dropped, and DEL and
-// every byte outside ASCII dropped too: Windows makes an alias of the
-// characters from "!" to "~" only, as it keeps no extended characters in
-// one. Any other character outside the 8.3 set becomes "_". At most `limit`
-// characters.
+// every byte outside ASCII dropped too: Windows takes no character above
+// "~" into an alias, as it keeps no extended characters in one. Any other
+// character outside the 8.3 set becomes "_". At most `limit` characters.
 std::string aliasCharacters(std::string_view text, bool dropPeriods, std::size_t limit) {
   char out[maxBase];
   std::size_t length = 0;
