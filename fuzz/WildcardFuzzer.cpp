@@ -31,11 +31,8 @@ std::u16string upperUnits(std::string_view text) {
 
 std::vector<Token> translate(std::string_view text) {
   std::u16string pattern = upperUnits(text);
-  bool droppedDot = false;
-  while (!pattern.empty() && (pattern.back() == u'.' || pattern.back() == u' ')) {
-    droppedDot |= pattern.back() == u'.';
-    pattern.pop_back();
-  }
+  const bool endsInDot = !pattern.empty() && pattern.back() == u'.';
+  while (!pattern.empty() && (pattern.back() == u'.' || pattern.back() == u' ')) pattern.pop_back();
   if (pattern == u"*.*") return {{Rule::Star, u'*'}};
   std::vector<Token> tokens;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -52,7 +49,7 @@ std::vector<Token> translate(std::string_view text) {
     else
       tokens.push_back({Rule::Literal, c});
   }
-  if (droppedDot && !tokens.empty() && tokens.back().rule == Rule::Star) tokens.back().rule = Rule::DosStar;
+  if (endsInDot && !tokens.empty() && tokens.back().rule == Rule::Star) tokens.back().rule = Rule::DosStar;
   return tokens;
 }
 

@@ -90,9 +90,9 @@ void forEachCodeUnit(std::string_view text, Visit&& visit) {
   for (CodeUnitReader reader(text); !reader.done();) visit(reader.next());
 }
 
-char16_t upperCaseBeyondAscii(char16_t unit);  // the table generated from Unicode's data
+char16_t upperCaseBeyondAscii(char16_t unit);  // Microsoft's table, generated
 
-// The unit NTFS compares in place of `unit`: its simple upper-case mapping.
+// The unit NTFS compares in place of `unit`: its upper case in Windows' table.
 inline char16_t upperCase(char16_t unit) {
   if (unit >= 0x80) return upperCaseBeyondAscii(unit);
   return unit >= 'a' && unit <= 'z' ? static_cast<char16_t>(unit - 'a' + 'A') : unit;

@@ -12,6 +12,8 @@ constexpr std::size_t maxBase = 8;
 constexpr std::size_t maxExtension = 3;
 constexpr std::size_t aliasBase = 6;
 
+constexpr unsigned char del = 0x7F;
+
 // Every name of a large directory goes through these: a table keeps it cheap.
 constexpr std::array<bool, 256> shortNameCharacters = [] {
   std::array<bool, 256> table{};
@@ -19,21 +21,22 @@ constexpr std::array<bool, 256> shortNameCharacters = [] {
     table[static_cast<std::size_t>(c)] = table[static_cast<std::size_t>(c - 'A' + 'a')] = true;
   for (int c = '0'; c <= '9'; ++c) table[static_cast<std::size_t>(c)] = true;
   for (const char c : std::string_view("$%'`-@{}~!#()&_^")) table[static_cast<unsigned char>(c)] = true;
+  table[del] = true;  // legal in a FAT name, by FsRtl's table of legal characters
   return table;
 }();
 
 bool isShortNameCharacter(char c) { return shortNameCharacters[static_cast<unsigned char>(c)]; }
 
-// Upper-cased, with spaces (and, for the base, periods) dropped, and every
-// byte outside ASCII dropped too: NTFS keeps no extended characters in an
-// alias. Any other character outside the 8.3 set becomes "_". At most
-// `limit` characters.
+// Upper-cased, with spaces (and, for the base, periods) dropped, and DEL and
+// every byte outside ASCII dropped too: Windows takes no character above
+// "~" into an alias, as it keeps no extended characters in one. Any other
+// character outside the 8.3 set becomes "_". At most `limit` characters.
 std::string aliasCharacters(std::string_view text, bool dropPeriods, std::size_t limit) {
   char out[maxBase];
   std::size_t length = 0;
   for (std::size_t at = 0; at < text.size() && length < limit; ++at) {
     const char c = text[at];
-    if (c == ' ' || (dropPeriods && c == '.') || static_cast<unsigned char>(c) >= 0x80) continue;
+    if (c == ' ' || (dropPeriods && c == '.') || static_cast<unsigned char>(c) >= del) continue;
     out[length++] = isShortNameCharacter(c) ? asciiUpper(c) : '_';
   }
   return std::string(out, length);

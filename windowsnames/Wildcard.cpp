@@ -153,12 +153,10 @@ WildcardPattern translateWildcards(std::string_view pattern) {
   std::u16string units;
   forEachCodeUnit(pattern, [&](char16_t unit) { units += unit; });
   // Windows drops the dots and spaces that end the last component of a path;
-  // a dot among them still makes a star before them a DOS star.
-  bool droppedDot = false;
-  while (!units.empty() && (units.back() == u'.' || units.back() == u' ')) {
-    droppedDot = droppedDot || units.back() == u'.';
-    units.pop_back();
-  }
+  // when the text it was given ends in a dot, a star before them is still a
+  // DOS star ("* ." is "*.", while "*. " is "*").
+  const bool endsInDot = !units.empty() && units.back() == u'.';
+  while (!units.empty() && (units.back() == u'.' || units.back() == u' ')) units.pop_back();
   WildcardPattern translated;
   if (units == u"*.*") {
     translated.push_back({Kind::Star, u'*'});
@@ -166,7 +164,7 @@ WildcardPattern translateWildcards(std::string_view pattern) {
   }
   for (std::size_t at = 0; at < units.size(); ++at) {
     Kind kind = kindAt(units, at);
-    if (droppedDot && at + 1 == units.size() && kind == Kind::Star) kind = Kind::DosStar;
+    if (endsInDot && at + 1 == units.size() && kind == Kind::Star) kind = Kind::DosStar;
     append(translated, {kind, upperCase(units[at])});
   }
   return translated;

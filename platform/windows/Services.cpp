@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "platform/windows/RunLock.h"
+#include "windowsnames/DosDeviceName.h"
 
 namespace Platform::Windows {
 namespace {
@@ -216,6 +217,12 @@ HANDLE findNamedEntry(const std::wstring& pattern, std::string& name) {
   } while (::FindNextFileW(search, &entry));
   ::FindClose(search);
   return INVALID_HANDLE_VALUE;
+}
+
+// No Windows name holds "<", ">" or '"', which GetShortPathNameW would take
+// for wildcards, and a path Windows opens as a device names no file.
+bool namesNoFile(std::wstring_view path) {
+  return path.find_first_of(L"<>\"") != std::wstring_view::npos || WindowsNames::opensAsDosDevice(path);
 }
 
 std::optional<std::wstring> shortPathOf(const std::wstring& longPath) {
@@ -430,7 +437,7 @@ Found Services::findFirstEntry(const std::string& pattern) {
 
 Found Services::shortForm(std::string_view path) {
   const std::optional<std::wstring> wideLongPath = exactWide(path);
-  if (!wideLongPath) return Found(std::nullopt);
+  if (!wideLongPath || namesNoFile(*wideLongPath)) return Found(std::nullopt);
   const std::optional<std::wstring> wideShortPath = shortPathOf(*wideLongPath);
   if (!wideShortPath) {
     const DWORD error = ::GetLastError();

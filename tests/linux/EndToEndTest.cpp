@@ -36,7 +36,25 @@ class ConversionTest : public testing::TestWithParam<ConversionCase> {
     tree.makeFile("TWIN/b.txt");  // names equal without regard to case
     tree.makeFile("twin/a.txt");
     tree.makeFile("My Disc Files/inside.txt");  // alias MYDISC~1
-    tree.makeFile("myd\xC4\xB1sc~1");           // equal to it but for case
+    tree.makeFile("myd\xC4\xB1sc~1");           // equal to it but for case under Unicode's mapping only
+    // Windows' table leaves the long s, the dotless i and the final sigma alone.
+    tree.makeFile("u/\xC5\xBF.txt");
+    tree.makeFile(
+        "u/\xC4\xB1"
+        "dentity card.txt");
+    tree.makeFile("u/\xCE\xBF\xCE\xB4\xCE\xBF\xCF\x82.txt");
+    tree.makeFile(
+        "u/\xC3\xA9\xC3\xBF\xC7\x86\xCF\x89\xD0\xB6\xD5\xA1\xE2\x93\x90\xEF\xBD\x81\xE2\xB0\xB0\xE2\xB4\x80/x");
+    // The micro sign, which only Unicode upper-cases (to U+039C), then the pilcrow.
+    tree.makeFile(
+        "m/\xC2\xB5"
+        "1.txt");
+    tree.makeFile(
+        "m/\xC2\xB6"
+        "1.txt");
+    tree.makeFile("s/abc.d/f");
+    tree.makeFile("d/ab\x7Fxyzuvw.txt");  // DEL: legal in an 8.3 name, never kept in an alias
+    tree.makeFile("d/\x7F");
   }
   TempTree tree;
 };
@@ -75,6 +93,19 @@ INSTANTIATE_TEST_SUITE_P(
         ConversionCase{"OfSeveralInAnotherCaseOnlyTheFirst", {"{T}/tWIN/a.txt"}, "bAd"},
         ConversionCase{"AliasBeforeALongNameEqualButForCase", {"{T}/MYDISC~1/inside.txt"}, "{T}/MYDISC~1/inside.txt"},
         ConversionCase{"ChecksumAliasOfAShortBase", {"{T}/a.a.a"}, "{T}/AA6BF5~1.A"},
+        ConversionCase{"LongSIsNotS", {"{T}/u/S.TXT"}, "bAd"},
+        ConversionCase{"DotlessIIsNotI", {"{T}/u/Identity Card.txt"}, "bAd"},
+        ConversionCase{"DotlessIIsNotIToAWildcard", {"{T}/u/I*"}, "bAd"},
+        ConversionCase{"FinalSigmaIsNotSigma", {"{T}/u/\xCE\x9F\xCE\x94\xCE\x9F\xCE\xA3.TXT"}, "bAd"},
+        ConversionCase{
+            "WindowsTableLettersInAnotherCase",
+            {"{T}/u/\xC3\x89\xC5\xB8\xC7\x84\xCE\xA9\xD0\x96\xD4\xB1\xE2\x92\xB6\xEF\xBC\xA1\xE2\xB0\x80\xE1\x82\xA0/"
+             "x"},
+            "{T}/u/FC54~1/x"},
+        ConversionCase{"MicroSignListedBeforePilcrow", {"{T}/m/*1.txt"}, "{T}/m/10DE0~1.TXT"},
+        ConversionCase{"DelDroppedFromAnAlias", {"{T}/d/ab\x7Fxyzuvw.txt"}, "{T}/d/ABXYZU~1.TXT"},
+        ConversionCase{"DelAloneIsShortAlready", {"{T}/d/\x7F"}, "{T}/d/\x7F"},
+        ConversionCase{"TrailingSpaceAfterDotKeepsAPlainStar", {"{T}/s/a*. /f"}, "{T}/s/abc.d/f"},
         ConversionCase{"QuotesKept", {"\"{T}/ABCDEFG.TXT\""}, "bAd"},
         ConversionCase{"TabsKept", {"\t{T}/ABCDEFG.TXT"}, "bAd"}, ConversionCase{"NoArgumentText", {}, "bAd"},
         ConversionCase{"OnlySpaces", {"    "}, "bAd"}, ConversionCase{"MissingPath", {"{T}/nothing here.txt"}, "bAd"},

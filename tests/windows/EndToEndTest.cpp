@@ -27,6 +27,8 @@ class ConversionTest : public testing::TestWithParam<ConversionCase> {
     tree.makeFile("My Documents\\report final.txt");
     tree.makeFile("Docs\\Reports\\Summary.txt");
     tree.makeFile("Elsewhere\\Summary.txt");
+    tree.makeFile("abc.txt");
+    tree.makeFile("console.txt");
   }
   std::string placed(const char* text) const {
     std::string slashed = tree.path();
@@ -75,7 +77,21 @@ INSTANTIATE_TEST_SUITE_P(
         ConversionCase{"VerbatimPrefix", "\"{EXE}\" \\\\?\\{T}\\Docs\\Reports\\Summary.txt",
                        "\\\\?\\{T}\\Docs\\Reports\\Summary.txt"},
         ConversionCase{"VerbatimPrefixWithWildcards", "\"{EXE}\" \\\\?\\{T}\\Docs\\Rep?rts\\Summar?.txt",
-                       "\\\\?\\{T}\\Docs\\Reports\\Summary.txt"}),
+                       "\\\\?\\{T}\\Docs\\Reports\\Summary.txt"},
+        // No Windows name holds "<", ">" or '"': they are no wildcards here.
+        ConversionCase{"GreaterThanIsNoWildcard", "\"{EXE}\" {T}\\>>>.txt", nullptr},
+        ConversionCase{"GreaterThanInALongName", "\"{EXE}\" {T}\\My Documents\\report fina>.txt", nullptr},
+        ConversionCase{"LessThanIsNoWildcard", "\"{EXE}\" {T}\\<.txt", nullptr},
+        ConversionCase{"QuoteIsNoDot", "\"{EXE}\" {T}\\abc\"txt", nullptr},
+        // Paths that Windows opens as devices.
+        ConversionCase{"DeviceWithAnExtension", "\"{EXE}\" {T}\\nul.txt", nullptr},
+        ConversionCase{"DeviceInADirectory", "\"{EXE}\" {T}\\Docs\\con", nullptr},
+        ConversionCase{"DeviceBeforeSpacesAndADot", "\"{EXE}\" {T}\\Docs\\Lpt1 .txt", nullptr},
+        ConversionCase{"Console", "\"{EXE}\" CON", nullptr}, ConversionCase{"Null", "\"{EXE}\" NUL", nullptr},
+        ConversionCase{"SerialPort", "\"{EXE}\" COM1", nullptr},
+        ConversionCase{"ConsoleInput", "\"{EXE}\" CONIN$", nullptr},
+        ConversionCase{"DevicePrefix", "\"{EXE}\" \\\\.\\NUL", nullptr},
+        ConversionCase{"NameBeginningLikeADevice", "\"{EXE}\" {T}\\console.txt", "{T}\\console.txt"}),
     [](const testing::TestParamInfo<ConversionCase>& instance) { return std::string(instance.param.name); });
 
 // Names that a code page may lack, where Windows' narrow functions put a

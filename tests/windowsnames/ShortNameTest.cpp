@@ -22,7 +22,9 @@ INSTANTIATE_TEST_SUITE_P(
                     ShortNameCase{"()&_^", true}, ShortNameCase{"ABCDEFGHI", false}, ShortNameCase{"A.ABCD", false},
                     ShortNameCase{"A.B.C", false}, ShortNameCase{"A.", false}, ShortNameCase{".A", false},
                     ShortNameCase{"", false}, ShortNameCase{"A B", false}, ShortNameCase{"A+B", false},
-                    ShortNameCase{"caf\xC3\xA9", false}, ShortNameCase{".", false}, ShortNameCase{"..", false}));
+                    ShortNameCase{"caf\xC3\xA9", false}, ShortNameCase{".", false}, ShortNameCase{"..", false},
+                    // DEL is a legal 8.3 character.
+                    ShortNameCase{"\x7F", true}, ShortNameCase{"ab\x7F.txt", true}));
 
 struct BasisCase {
   const char* longName;
@@ -49,7 +51,9 @@ INSTANTIATE_TEST_SUITE_P(
                     BasisCase{"ca\xC3\xA9t\xC3\xA9.txt", "CAT", "TXT"}, BasisCase{"Menu D\xC3\xA9marrer", "MENUDM", ""},
                     BasisCase{"\xF0\x9F\x98\x80 smile", "SMILE", ""}, BasisCase{"bad\xFF\xFE byte", "BADBYT", ""},
                     BasisCase{"a.a.a", "AA", "A"}, BasisCase{"\xC3\xA9t\xC3\xA9.\xC3\xA9", "T", ""},
-                    BasisCase{"tab\tname.t\x01x", "TAB_NA", "T_X"}, BasisCase{"name.", "NAME", ""}));
+                    BasisCase{"tab\tname.t\x01x", "TAB_NA", "T_X"}, BasisCase{"name.", "NAME", ""},
+                    // An alias holds no DEL.
+                    BasisCase{"ab\x7Fxyzuvw.txt", "ABXYZU", "TXT"}, BasisCase{"a\x7F.t\x7Fxt", "A", "TXT"}));
 
 struct ChecksumCase {
   const char* longName;

@@ -46,10 +46,16 @@ INSTANTIATE_TEST_SUITE_P(
         // A DOS star may end on the last dot, and go on past it.
         MatchCase{"*.*.*", "a.a", true}, MatchCase{".*.*", ".a", true}, MatchCase{".*.*", ".aaa", true},
         MatchCase{"*.", ".", true}, MatchCase{"*.", "..", true}, MatchCase{"*.", "..a", false},
-        // The whole run of trailing dots goes, and trailing spaces with it.
+        // The whole run of trailing dots goes, and trailing spaces with it; a
+        // star before it stays a DOS star only when the run ends in a dot.
         MatchCase{"*.*.", "abc.d", true}, MatchCase{"*.*.", "abc", true}, MatchCase{"*..", "abc", true},
-        MatchCase{"*..", "abc.d", false}, MatchCase{"*.txt  ", "a.txt", true}, MatchCase{"* . ", "abc.d", false},
-        // Letters without regard to case, through Unicode's upper case.
+        MatchCase{"*..", "abc.d", false}, MatchCase{"*.txt  ", "a.txt", true}, MatchCase{"* .", "abc.d", false},
+        MatchCase{"* .", "abc", true}, MatchCase{"*. .", "abc.d", false}, MatchCase{"* ..", "a.a.a", false},
+        MatchCase{"*. ", "abc.d", true}, MatchCase{"*. ", "a..a", true}, MatchCase{"* . ", "abc.d", true},
+        MatchCase{"*.. ", "a.a.a", true}, MatchCase{"a* .", "aaa", true}, MatchCase{"a* .", "a.a", false},
+        MatchCase{"..* ", "..a.a", true}, MatchCase{"..* ", ".a", false}, MatchCase{"?. ", "a", true},
+        MatchCase{"?. ", "aa", false}, MatchCase{"aa? ", "aaa", true}, MatchCase{"aa? ", "aaaa", false},
+        // Letters without regard to case, through Windows' upper-case table.
         MatchCase{"REP*", "report.doc", true}, MatchCase{"\xC3\xA9*", "\xC3\x89t\xC3\xA9", true},
         MatchCase{"*\xC3\xA9", "caf\xC3\xA9", true}, MatchCase{"*~1*", "MYDOCU~1", true},
         MatchCase{"R\xC3\x89SUM\xC3\x89.TXT", "r\xC3\xA9sum\xC3\xA9.txt", true},
