@@ -19,6 +19,7 @@ namespace Platform::Linux {
 
 using GetVEK::Failure;
 using GetVEK::Found;
+using GetVEK::Status;
 using WindowsNames::isShortName;
 
 namespace {
@@ -146,14 +147,44 @@ Found Walk::shortForm(std::string_view path) {
   if (reached.failed()) return reached.failure();
   if (*reached == nullptr) return Found(std::nullopt);
 
-  std::string shortText;
-  for (const Step& step : trail_) (shortText += step.shortName) += '/';
   const std::string_view last = path.substr(lastStart);
-  if (last.empty()) return Found(std::move(shortText));
-  const Outcome<std::optional<StoredEntry>> named = componentIn(**reached, last);
-  if (named.failed()) return named.failure();
-  if (!*named) return Found(std::nullopt);
-  return Found(shortText + (*named)->shortName);
+  std::optional<Step> lastStep;
+  if (!last.empty()) {
+    const Outcome<std::optional<Named>> named = componentIn(**reached, last);
+    if (named.failed()) return named.failure();
+    if (!*named) return Found(std::nullopt);
+    lastStep = Step{std::string(last), *reached, nullptr, std::move((*named)->entry), std::move((*named)->shortName)};
+  }
+  std::vector<Step*> steps;
+  for (Step& step : trail_) steps.push_back(&step);
+  if (lastStep) steps.push_back(&*lastStep);
+  if (const Status failed = workOutAliases(steps)) return *failed;
+
+  // Every component but a last one after the final "/" is followed by one.
+  std::string shortText;
+  for (std::size_t at = 0; at < steps.size(); ++at) {
+    if (!steps[at]->shortName) return Found(std::nullopt);  // an entry gone meanwhile
+    shortText += *steps[at]->shortName;
+    if (at < trail_.size()) shortText += '/';
+  }
+  return Found(std::move(shortText));
+}
+
+// The aliases the steps still lack, worked out together for each directory,
+// so that its passes serve all of them.
+GetVEK::Status Walk::workOutAliases(const std::vector<Step*>& steps) {
+  std::map<Place*, std::vector<Step*>> pending;
+  for (Step* step : steps)
+    if (!step->shortName) pending[step->parent].push_back(step);
+  for (auto& [place, waiting] : pending) {
+    std::vector<std::string> names;
+    for (const Step* step : waiting) names.push_back(step->entry);
+    const auto aliases = settled(*place, [&] { return place->aliases->aliasesOf(names); });
+    if (aliases.failed()) return aliases.failure();
+    if (!*aliases) continue;  // the directory cannot be read: no short form
+    for (std::size_t at = 0; at < waiting.size(); ++at) waiting[at]->shortName = (**aliases)[at];
+  }
+  return {};
 }
 
 // The directory `directoryPart` names (the text up to and with its last
@@ -179,18 +210,18 @@ Walk::Outcome<Walk::Place*> Walk::walkTo(std::string_view directoryPart) {
   for (std::size_t at = trail_.size(); at < components.size(); ++at) {
     const std::string_view component = components[at];
     Place& parent = at == 0 ? **start : *trail_.back().place;
-    Place* place = &parent;
-    std::string shortName(component);
+    Step step{std::string(component), &parent, &parent, std::string(component), std::string(component)};
     if (!component.empty()) {
-      const Outcome<std::optional<StoredEntry>> named = componentIn(parent, component);
+      Outcome<std::optional<Named>> named = componentIn(parent, component);
       if (named.failed()) return named.failure();
       if (!*named) return nullptr;
-      const Outcome<Place*> entered = enter(parent, (*named)->name);
+      const Outcome<Place*> entered = enter(parent, (*named)->entry);
       if (entered.failed() || *entered == nullptr) return entered;
-      place = *entered;
-      shortName = (*named)->shortName;
+      step.place = *entered;
+      step.entry = std::move((*named)->entry);
+      step.shortName = std::move((*named)->shortName);
     }
-    trail_.push_back({std::string(component), place, std::move(shortName)});
+    trail_.push_back(std::move(step));
   }
   return components.empty() ? *start : trail_.back().place;
 }
@@ -233,17 +264,25 @@ Walk::Outcome<Walk::Place*> Walk::placeFor(Directory directory, std::string show
   return place.get();
 }
 
-// The entry a component names, and the short name that stands for it.
-Walk::Outcome<std::optional<StoredEntry>> Walk::componentIn(Place& place, std::string_view component) {
+// The entry a component names, and the short name that stands for it where
+// that costs no pass: a disk's own, or the component or entry itself when it
+// is a valid 8.3 name. A long one's alias is worked out later, together
+// with the others of its directory (workOutAliases).
+Walk::Outcome<std::optional<Walk::Named>> Walk::componentIn(Place& place, std::string_view component) {
   if (place.holdsStoredNames() && !isDotEntry(component))
-    if (std::optional<std::optional<StoredEntry>> stored = lookUpStored(place.directory, component)) return *stored;
+    if (std::optional<std::optional<StoredEntry>> stored = lookUpStored(place.directory, component)) {
+      if (!*stored) return std::optional<Named>();
+      return std::optional<Named>(Named{std::move((*stored)->name), std::move((*stored)->shortName)});
+    }
   const Found entry = entryNamed(place, component);
   if (entry.failed()) return entry.failure();
-  if (!*entry) return std::optional<StoredEntry>();
-  const Found shortName = shortNameOf(place, component, **entry);
-  if (shortName.failed()) return shortName.failure();
-  if (!*shortName) return std::optional<StoredEntry>();
-  return std::optional<StoredEntry>(StoredEntry{**entry, **shortName});
+  if (!*entry) return std::optional<Named>();
+  std::optional<std::string> shortName;
+  if (isDotEntry(component) || isShortName(component))
+    shortName = component;
+  else if (isShortName(**entry))
+    shortName = **entry;
+  return std::optional<Named>(Named{**entry, std::move(shortName)});
 }
 
 // The entry a component names: by its exact spelling, else as an alias,
@@ -271,14 +310,6 @@ Found Walk::entryNamed(Place& place, std::string_view component) {
   }
   place.entries.emplace(component, *entry);
   return entry;
-}
-
-// A component that is a valid 8.3 name is its own short name, as typed, as
-// are ".", ".." and empty ones; a long one is replaced by its entry's alias.
-Found Walk::shortNameOf(Place& place, std::string_view component, const std::string& entry) {
-  if (component.empty() || isDotEntry(component) || isShortName(component)) return Found(std::string(component));
-  if (isShortName(entry)) return Found(entry);
-  return settled(place, [&] { return place.aliases->aliasOf(entry); });
 }
 
 // `compute` asked of the place until no change that concerns its answer

@@ -10,6 +10,7 @@
 #include <compare>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,11 +38,19 @@ class Walk {
 
  private:
   struct Place;
-  // A component of a directory's path, and the directory it leads to.
+  // An entry a component names, and its short name where already known.
+  struct Named {
+    std::string entry;
+    std::optional<std::string> shortName;
+  };
+  // A component of a path, the directory it was looked up in and the one it
+  // leads to (none for the last component of a short form's path).
   struct Step {
     std::string component;
+    Place* parent;
     Place* place;
-    std::string shortName;
+    std::string entry;
+    std::optional<std::string> shortName;
   };
   template <class T>
   using Outcome = GetVEK::Outcome<T>;
@@ -50,9 +59,9 @@ class Walk {
   Outcome<Place*> startAt(bool atRoot);
   Outcome<Place*> enter(Place& parent, const std::string& entry);
   Outcome<Place*> placeFor(Directory directory, std::string shown);
-  Outcome<std::optional<StoredEntry>> componentIn(Place& place, std::string_view component);
+  Outcome<std::optional<Named>> componentIn(Place& place, std::string_view component);
   GetVEK::Found entryNamed(Place& place, std::string_view component);
-  GetVEK::Found shortNameOf(Place& place, std::string_view component, const std::string& entry);
+  GetVEK::Status workOutAliases(const std::vector<Step*>& steps);
   template <class Compute>
   auto settled(Place& place, Compute compute) -> Outcome<decltype(compute())>;
   bool changedUnder(Place& place);

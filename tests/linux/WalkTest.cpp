@@ -52,6 +52,8 @@ GetVEK::Found shortFormOf(const std::string& argumentText) {
   return GetVEK::shortFormOf(platform, argumentText);
 }
 
+std::string twoDigits(int number) { return std::string(1, char('0' + number / 10)) + char('0' + number % 10); }
+
 // A directory of many long names, each taking a checksum alias, and the
 // names the cases walk through.
 class WalkTest : public testing::Test {
@@ -59,6 +61,7 @@ class WalkTest : public testing::Test {
   static void SetUpTestSuite() {
     tree = new TempTree();
     for (int i = 0; i < 2000; ++i) tree->makeFile("T/long entry name " + std::to_string(i) + ".txt");
+    for (int i = 0; i < 50; ++i) tree->makeDirectory("T/dir " + twoDigits(i) + " long");
     // A clock tick apart, so that birth times, not inode numbers, order them.
     for (const char* name : {"long name a.txt", "long name b.txt", "unrelated.txt"}) {
       tree->makeFile(std::string("D/") + name);
@@ -99,12 +102,23 @@ std::string backAndForth(const std::string& pattern, int times) {
   return text;
 }
 
+// "/dir 00*/../dir 01*/..", each pattern another, or its answer.
+std::string throughEachDirectory(bool answer) {
+  std::string text;
+  for (int i = 0; i < 50; ++i) text += "/" + (answer ? "DIR" + twoDigits(i) + "L~1" : "dir " + twoDigits(i) + "*") + "/..";
+  return text;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, PassCountTest,
     testing::Values(
         PassCase{"NoWildcardBelow", "/T/Long Named Directory/below/report final.txt", "/T/LONGNA~1/below/REPORT~1.TXT", 1},
         PassCase{"OneWildcardBelow", "/T/Long Named Directory/bel*/report final.txt", "/T/LONGNA~1/below/REPORT~1.TXT", 1},
         PassCase{"ThreeWildcardsBelow", "/T/Long Named Directory/b*/rep*", "/T/LONGNA~1/below/REPORT~1.TXT", 1},
+        PassCase{"FiftyPatternsThroughDotDot", "/T" + throughEachDirectory(false) + "/Long Named Directory",
+                 "/T" + throughEachDirectory(true) + "/LONGNA~1", 51},
+        // The search proves the entry's alias, and the short form asks nothing more.
+        PassCase{"MatchOnlyThroughAliases", "/T/*~*", "/T/DIR00L~1", 2},
         PassCase{"SamePatternAgainThroughDotDot", "/T" + backAndForth("Long N*", 50) + "/Long Named Directory",
                  "/T" + backAndForth("LONGNA~1", 50) + "/LONGNA~1", 2}),
     [](const testing::TestParamInfo<PassCase>& instance) { return std::string(instance.param.name); });
