@@ -45,6 +45,8 @@ std::string executablePath(int& error) {
 // name alone. Anything else (a hard link to a file elsewhere, a symbolic
 // link, a FIFO, a device, a directory, a file of another user) is somebody
 // else's.
+std::string descriptorPath(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
+
 bool isLeftWorkFile(const struct stat& status) {
   return S_ISREG(status.st_mode) && status.st_nlink == 1 && status.st_uid == ::geteuid();
 }
@@ -57,6 +59,7 @@ Services::Services() { ::signal(SIGXFSZ, SIG_IGN); }
 
 Services::~Services() {
   if (workFile_ >= 0) ::close(workFile_);
+  if (ownWorkFile_ >= 0) ::close(ownWorkFile_);
   if (directory_ >= 0) ::close(directory_);
 }
 
@@ -103,11 +106,15 @@ Status Services::removeLeftWorkFile(std::string_view name) {
 Status Services::createWorkFile(std::string_view name) {
   workName_ = name;
   workFile_ = ::openat(directory_, workName_.c_str(), workFileFlags, 0666);
-  if (workFile_ >= 0) return {};
-  if (errno != EEXIST) return failure("open " + pathOf(name), errno);
-  if (Status refused = removeLeftWorkFile(name)) return refused;
-  workFile_ = ::openat(directory_, workName_.c_str(), workFileFlags, 0666);
-  if (workFile_ < 0) return failure("open " + pathOf(name), errno);
+  if (workFile_ < 0) {
+    if (errno != EEXIST) return failure("open " + pathOf(name), errno);
+    if (Status refused = removeLeftWorkFile(name)) return refused;
+    workFile_ = ::openat(directory_, workName_.c_str(), workFileFlags, 0666);
+    if (workFile_ < 0) return failure("open " + pathOf(name), errno);
+  }
+  // The file itself, whatever its name comes to stand for meanwhile: the
+  // result is linked from it (publishWorkFile). Without /proc, none.
+  ownWorkFile_ = ::open(descriptorPath(workFile_).c_str(), O_PATH | O_CLOEXEC);
   return {};
 }
 
@@ -130,6 +137,9 @@ Status Services::closeWorkFile() {
 }
 
 // Never replaces a result that is still there: the caller has not read it.
+// The result is the file this run made and wrote, linked under its final
+// name from the run's own descriptor: a file somebody renamed onto the work
+// name meanwhile is neither given the result's name nor removed.
 Status Services::publishWorkFile(std::string_view name) {
   const std::string finalName(name);
   const auto refused = [&](int error) {
@@ -137,12 +147,31 @@ Status Services::publishWorkFile(std::string_view name) {
     failed.worthRetrying = error == EEXIST;
     return failed;
   };
+  if (ownWorkFile_ >= 0) {
+    if (::linkat(AT_FDCWD, descriptorPath(ownWorkFile_).c_str(), directory_, finalName.c_str(), AT_SYMLINK_FOLLOW) == 0)
+      return removeOwnWorkName();
+    // A file system without hard links is given the name by a rename.
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV) return refused(errno);
+  }
   if (::renameat2(directory_, workName_.c_str(), directory_, finalName.c_str(), RENAME_NOREPLACE) == 0) return {};
   const int error = errno;
   if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return refused(error);
   // A file system that refuses the flag: a link never replaces a name either.
   if (::linkat(directory_, workName_.c_str(), directory_, finalName.c_str(), 0) != 0) return refused(errno);
   if (::unlinkat(directory_, workName_.c_str(), 0) != 0) return failure("remove " + pathOf(workName_), errno);
+  return {};
+}
+
+// The work name is removed only while it still names this run's file.
+Status Services::removeOwnWorkName() {
+  struct stat own {};
+  struct stat named {};
+  if (::fstat(ownWorkFile_, &own) != 0) return failure("remove " + pathOf(workName_), errno);
+  if (::fstatat(directory_, workName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != own.st_dev ||
+      named.st_ino != own.st_ino)
+    return {};
+  if (::unlinkat(directory_, workName_.c_str(), 0) != 0 && errno != ENOENT)
+    return failure("remove " + pathOf(workName_), errno);
   return {};
 }
 

@@ -38,11 +38,13 @@ class Services {
   std::string pathOf(std::string_view name) const;
   GetVEK::Failure failure(std::string action, int error) const;
   GetVEK::Status removeLeftWorkFile(std::string_view name);
+  GetVEK::Status removeOwnWorkName();
 
   std::string directoryPath_;  // as the system names it, for reports
   int directory_ = -1;         // every file operation is relative to it
   std::string workName_;
   int workFile_ = -1;
+  int ownWorkFile_ = -1;  // the work file itself (O_PATH), whatever its name
   Walk walk_;
 };
 

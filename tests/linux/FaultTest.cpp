@@ -9,11 +9,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/linux/TestTree.h"
@@ -137,6 +139,59 @@ INSTANTIATE_TEST_SUITE_P(
         ForeignWorkFileCase{"Directory", [](const std::string& work,
                                             const std::string&) { check(::mkdir(work.c_str(), 0755) == 0, "mkdir"); }}),
     [](const testing::TestParamInfo<ForeignWorkFileCase>& instance) { return std::string(instance.param.name); });
+
+// A racer that keeps putting somebody's file under the work file's name and
+// taking it away again, while runs go on: whatever a run saw, the file keeps
+// its bytes (under one name or the other). Bounded rounds; nothing is
+// asserted of timing.
+struct RacerCase {
+  const char* name;
+  void (*put)(const std::string& victim, const std::string& work);
+  void (*takeBack)(const std::string& victim, const std::string& work);
+};
+
+class WorkFileRaceTest : public FaultTest, public testing::WithParamInterface<RacerCase> {};
+
+TEST_P(WorkFileRaceTest, NeverWritesTheRacersFile) {
+  const std::string precious = "not the tool's to write";
+  const std::string victim = tree.makeFile("elsewhere/precious.dat", precious);
+  ASSERT_EQ(::chown(victim.c_str(), 65534, 65534), 0);  // another user's
+  std::atomic<bool> done{false};
+  std::thread racer([&] {
+    while (!done) {
+      GetParam().put(victim, program.workPath());
+      GetParam().takeBack(victim, program.workPath());
+    }
+  });
+  for (int round = 0; round < 300; ++round) {
+    const RunOutcome run = program.run({file});
+    ::unlink(program.resultPath().c_str());
+    EXPECT_TRUE(run.exitStatus == 0 || run.exitStatus == 1) << run.standardError;
+  }
+  done = true;
+  racer.join();
+  GetParam().takeBack(victim, program.workPath());
+  EXPECT_EQ(readFile(victim), precious);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Racers, WorkFileRaceTest,
+    testing::Values(RacerCase{"LinkedAndUnlinked",
+                              [](const std::string& victim, const std::string& work) {
+                                ::link(victim.c_str(), work.c_str());
+                              },
+                              [](const std::string&, const std::string& work) { ::unlink(work.c_str()); }},
+                    RacerCase{"RenamedOntoAndBack",
+                              [](const std::string& victim, const std::string& work) {
+                                ::rename(victim.c_str(), work.c_str());
+                              },
+                              [](const std::string& victim, const std::string& work) {
+                                struct stat status {};
+                                // Only the victim itself goes back, never a work file of the tool's.
+                                if (::lstat(work.c_str(), &status) == 0 && status.st_uid == 65534)
+                                  ::rename(work.c_str(), victim.c_str());
+                              }}),
+    [](const testing::TestParamInfo<RacerCase>& instance) { return std::string(instance.param.name); });
 
 // Too few descriptors to look the path up: the run cannot find out, which is
 // no "bAd". Below five the process cannot even take its directory.

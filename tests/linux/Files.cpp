@@ -53,7 +53,14 @@ std::string makeFile(const std::string& path, const std::string& content, unsign
 }
 
 std::string readFile(const std::string& path) {
+  std::optional<std::string> content = readFileIfThere(path);
+  checkSystemCall(content.has_value(), "open " + path);
+  return *content;
+}
+
+std::optional<std::string> readFileIfThere(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0 && errno == ENOENT) return std::nullopt;
   checkSystemCall(fd >= 0, "open " + path);
   std::string content;
   char buffer[4096];

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 
 namespace TestSupport {
@@ -15,6 +16,8 @@ void makeDirectories(const std::string& path);
 // Created or emptied, its parents made as needed.
 std::string makeFile(const std::string& path, const std::string& content = "", unsigned mode = 0644);
 std::string readFile(const std::string& path);
+// Nothing when there is no such file (another process may remove it).
+std::optional<std::string> readFileIfThere(const std::string& path);
 bool exists(const std::string& path);
 // Not through a symbolic link; reading a FIFO would block.
 bool isRegularFile(const std::string& path);

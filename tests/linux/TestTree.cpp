@@ -100,8 +100,9 @@ RunOutcome ProgramDirectory::finish(StartedRun started, int timeoutSeconds) cons
   int status = 0;
   checkSystemCall(::waitpid(started.pid, &status, 0) == started.pid, "waitpid");
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  if (exists(resultPath())) run.result = readFile(resultPath());
-  if (isRegularFile(workPath())) run.workFile = readFile(workPath());
+  // Another run may be removing a work file left behind meanwhile.
+  run.result = readFileIfThere(resultPath());
+  if (isRegularFile(workPath())) run.workFile = readFileIfThere(workPath());
   return run;
 }
 
