@@ -172,6 +172,7 @@ struct DirectoryNameCase {
   const char* name;
   const wchar_t* directoryName;
   const wchar_t* lookAlike;  // nullptr: none
+  const char* shown;         // in an error line, in code page 1252
 };
 
 void PrintTo(const DirectoryNameCase& c, std::ostream* out) { *out << c.name; }
@@ -213,9 +214,27 @@ TEST_P(ProgramDirectoryNameTest, ResultLandsBesideTheExecutable) {
   }
 }
 
+// Each character the code page lacks is one "?" in the line, whether it
+// takes one UTF-16 unit or two.
+TEST_P(ProgramDirectoryNameTest, ErrorLineShowsEachMissingCharacterOnce) {
+  if (GetACP() != 1252) GTEST_SKIP() << "the expected lines are written for code page 1252";
+  TempTree tree;
+  tree.makeFile("ABCDEFG.TXT");
+  const ProgramDirectory program(GetParam().directoryName);
+  ASSERT_TRUE(CreateDirectoryW(program.resultPathW().c_str(), nullptr));  // the result's name is taken
+  const RunOutcome outcome = program.finish(program.start(widen(tree / "ABCDEFG.TXT", CP_ACP)));
+  const std::string shown = toAnsi(program.directory().substr(0, program.directory().rfind(L'\\'))) + "\\" +
+                            GetParam().shown;
+  EXPECT_EQ(outcome.exitCode, 75u);
+  EXPECT_EQ(outcome.standardError.rfind("getvek: cannot rename " + shown + "\\VEK.TX to " + shown + "\\VEK.TXT: ", 0),
+            0u)
+      << outcome.standardError;
+}
+
 INSTANTIATE_TEST_SUITE_P(Names, ProgramDirectoryNameTest,
-                         testing::Values(DirectoryNameCase{"Greek", L"\u03A9mega", L"Omega"},
-                                         DirectoryNameCase{"Chinese", L"\u4E2D\u6587", nullptr}),
+                         testing::Values(DirectoryNameCase{"Greek", L"\u03A9mega", L"Omega", "?mega"},
+                                         DirectoryNameCase{"Chinese", L"\u4E2D\u6587", nullptr, "??"},
+                                         DirectoryNameCase{"Emoji", L"\U0001F600app", nullptr, "?app"}),
                          [](const testing::TestParamInfo<DirectoryNameCase>& instance) {
                            return std::string(instance.param.name);
                          });
