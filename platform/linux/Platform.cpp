@@ -20,8 +20,13 @@
 namespace Platform {
 namespace {
 
-// The unhandled-error path: one line, exit status 1, nothing more done.
-[[noreturn]] void endRun(const std::string& what, const std::string& reason) {
+// Exit statuses: 75 (EX_TEMPFAIL, as BSD's sysexits.h names it) for a run
+// that gave way to another and is worth repeating, 1 for any other failure.
+constexpr int failed = 1;
+constexpr int worthRetrying = 75;
+
+// The unhandled-error path: one line, the exit status, nothing more done.
+[[noreturn]] void endRun(const std::string& what, const std::string& reason, int status = failed) {
   std::string line = "getvek: cannot " + what + ": " + reason + '\n';
   const char* data = line.data();
   std::size_t left = line.size();
@@ -32,10 +37,15 @@ namespace {
     data += written;
     left -= static_cast<std::size_t>(written);
   }
-  _exit(1);
+  _exit(status);
 }
 
 [[noreturn]] void endRun(const std::string& what, int error) { endRun(what, strerror(error)); }
+
+// A rename that found the result still there gave way to another run.
+[[noreturn]] void endRename(const std::string& from, const std::string& to, int error) {
+  endRun("rename " + from + " to " + to, strerror(error), error == EEXIST ? worthRetrying : failed);
+}
 
 // Runs started together in one program directory would share its two file
 // names. The first holds the directory locked until it ends; any other
@@ -46,7 +56,7 @@ void lockProgramDirectory(const std::string& workPath) {
   const int handle = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (handle < 0) endRun("open " + directory, errno);
   if (::flock(handle, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) endRun("lock " + directory, "another run is using it");
+    if (errno == EWOULDBLOCK) endRun("lock " + directory, "another run is using it", worthRetrying);
     endRun("lock " + directory, errno);
   }
   // The descriptor stays open, and the lock held, until the process ends.
@@ -171,9 +181,9 @@ void renameFile(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
   const int error = errno;
   const bool flagRefused = error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
-  if (!flagRefused) endRun("rename " + from + " to " + to, error);
+  if (!flagRefused) endRename(from, to, error);
   // A link never replaces an existing name either.
-  if (::link(from.c_str(), to.c_str()) != 0) endRun("rename " + from + " to " + to, errno);
+  if (::link(from.c_str(), to.c_str()) != 0) endRename(from, to, errno);
   if (::unlink(from.c_str()) != 0) endRun("remove " + from, errno);
 }
 

@@ -59,12 +59,17 @@ std::string forDisplay(const std::wstring& text) {
   return inCodePage(text, lossy);
 }
 
-// The unhandled-error path: one line, exit status 1, nothing more done.
-[[noreturn]] void endRun(const std::wstring& what, const std::wstring& reason) {
+// Exit statuses: 75 (EX_TEMPFAIL, as BSD's sysexits.h names it) for a run
+// that gave way to another and is worth repeating, 1 for any other failure.
+constexpr UINT failed = 1;
+constexpr UINT worthRetrying = 75;
+
+// The unhandled-error path: one line, the exit status, nothing more done.
+[[noreturn]] void endRun(const std::wstring& what, const std::wstring& reason, UINT status = failed) {
   const std::string line = forDisplay(L"getvek: cannot " + what + L": " + reason) + "\r\n";
   DWORD written = 0;
   ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  ::ExitProcess(1);
+  ::ExitProcess(status);
 }
 
 [[noreturn]] void endRun(const std::wstring& what, DWORD error) { endRun(what, systemMessage(error)); }
@@ -86,7 +91,7 @@ void lockProgramDirectory(const std::wstring& workPath) {
     case WAIT_ABANDONED:
       return;  // held until the process ends
     case WAIT_TIMEOUT:
-      endRun(L"lock " + directory, L"another run is using it");
+      endRun(L"lock " + directory, L"another run is using it", worthRetrying);
     default:
       endRun(L"lock " + directory, ::GetLastError());
   }
@@ -307,7 +312,11 @@ void closeFile(OutputFile file) {
 }
 
 void renameFile(const ExactPath& from, const ExactPath& to) {
-  if (!::MoveFileW(from.c_str(), to.c_str())) endRun(L"rename " + from + L" to " + to, ::GetLastError());
+  if (::MoveFileW(from.c_str(), to.c_str())) return;
+  const DWORD error = ::GetLastError();
+  // The result still there: the run gave way to another.
+  const bool resultThere = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+  endRun(L"rename " + from + L" to " + to, systemMessage(error), resultThere ? worthRetrying : failed);
 }
 
 }  // namespace Platform

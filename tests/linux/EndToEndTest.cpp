@@ -109,7 +109,7 @@ TEST(EndToEndTest, ExistingResultIsNeitherReplacedNorTouched) {
   const std::string earlier = "earlier answer";
   makeFile(program.resultPath(), earlier);
   const RunOutcome run = program.run({file});
-  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.exitStatus, 75);
   EXPECT_EQ(run.standardError,
             "getvek: cannot rename " + program.workPath() + " to " + program.resultPath() + ": File exists\n");
   EXPECT_EQ(run.result, earlier);

@@ -1,6 +1,7 @@
 // The real binary under faults: each failure ends the run with exit status 1,
 // one line naming the operation, the path and the reason, no result file,
-// and nothing of anybody else's touched.
+// and nothing of anybody else's touched; a run that gave way to another ends
+// with exit status 75 instead.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -146,7 +147,7 @@ TEST_F(FaultTest, AnotherRunHoldingTheDirectoryTouchesNeitherFile) {
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
   const RunOutcome run = program.run({file});
   ::close(held);
-  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.exitStatus, 75);
   EXPECT_EQ(run.standardError, "getvek: cannot lock " + program.path() + ": another run is using it\n");
   EXPECT_EQ(run.workFile, workLeft);
   EXPECT_EQ(run.result, earlier);
@@ -185,7 +186,8 @@ TEST(ConcurrentRunsTest, NeverLeaveATornResult) {
         ++zeros;
         EXPECT_EQ(result, answers[i]) << "round " << round;
       } else {
-        EXPECT_EQ(outcome.exitStatus, 1) << "round " << round;
+        // Refused at the lock, or at the rename: either is worth retrying.
+        EXPECT_EQ(outcome.exitStatus, 75) << "round " << round;
         EXPECT_EQ(outcome.standardError.rfind("getvek: cannot ", 0), 0u) << outcome.standardError;
       }
     }

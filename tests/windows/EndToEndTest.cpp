@@ -154,7 +154,7 @@ TEST(EndToEndTest, ExistingResultIsNeitherReplacedNorTouched) {
   const ProgramDirectory program;
   writeFile(program.resultPath(), "earlier answer");
   const RunOutcome outcome = program.run("\"{EXE}\" " + (tree / "Docs\\Reports\\Summary.txt"));
-  EXPECT_EQ(outcome.exitCode, 1u);
+  EXPECT_EQ(outcome.exitCode, 75u);
   EXPECT_EQ(outcome.standardError.rfind(
                 "getvek: cannot rename " + program.workPath() + " to " + program.resultPath() + ": ", 0),
             0u)

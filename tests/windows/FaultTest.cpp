@@ -78,7 +78,7 @@ TEST(RunLockTest, AnotherRunHoldingTheDirectoryTouchesNeitherFile) {
   const RunOutcome outcome = program.run("\"{EXE}\" " + (tree / "ABCDEFG.TXT"));
   ReleaseMutex(held);
   CloseHandle(held);
-  EXPECT_EQ(outcome.exitCode, 1u);
+  EXPECT_EQ(outcome.exitCode, 75u);
   EXPECT_EQ(outcome.standardError,
             "getvek: cannot lock " + toAnsi(program.directory()) + ": another run is using it\r\n");
   EXPECT_EQ(outcome.workFile, "an earlier run's answer, left behind");
@@ -89,6 +89,7 @@ TEST(RunLockTest, AnotherRunHoldingTheDirectoryTouchesNeitherFile) {
 // path: exactly one leaves its answer. A run that found the directory taken
 // touched nothing; one that started after the winner had finished wrote its
 // own work file and failed at the rename, which never replaces the result.
+// Both exit with status 75: worth retrying.
 TEST(ConcurrentRunsTest, ExactlyOneAnswersAndTheOthersTouchNothing) {
   constexpr int rounds = 20;
   constexpr int runsAtOnce = 16;
@@ -130,10 +131,10 @@ TEST(ConcurrentRunsTest, ExactlyOneAnswersAndTheOthersTouchNothing) {
         EXPECT_EQ(outcome.standardError, "");
         EXPECT_EQ(result, answers[i]) << "round " << round;
       } else if (outcome.standardError == lockRefusal) {
-        EXPECT_EQ(outcome.exitCode, 1u);
+        EXPECT_EQ(outcome.exitCode, 75u);
         ++refusedAtTheLock;
       } else {
-        EXPECT_EQ(outcome.exitCode, 1u);
+        EXPECT_EQ(outcome.exitCode, 75u);
         EXPECT_EQ(outcome.standardError.rfind(renameFailure, 0), 0u) << outcome.standardError;
         renameFailers.push_back(answers[i]);
         ++failedAtTheRename;
