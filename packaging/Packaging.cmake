@@ -1,5 +1,6 @@
 # What a user downloads: the stripped executable with README.md and LICENSE,
-# in an archive named after the version and the platform. The tool writes
+# and the host library under host/, in an archive named after the version
+# and the platform. The tool writes
 # its result beside itself, so it is installed into the host's own
 # directory, flat, never into a system bin/.
 
@@ -17,6 +18,10 @@ endif()
 
 install(TARGETS getvek RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+# The host library: its header, its source for a host's own compiler, and
+# the static library built with this one.
+install(FILES ${PROJECT_SOURCE_DIR}/host/getvek_call.h ${PROJECT_SOURCE_DIR}/host/getvek_call.c DESTINATION host)
+install(TARGETS getvek_call ARCHIVE DESTINATION host)
 
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)

@@ -1,6 +1,7 @@
 // The real binary under faults: each failure ends the run with exit status 1,
 // one line naming the operation, the path and the reason, no result file,
-// and nothing of anybody else's touched.
+// and nothing of anybody else's touched; a run that gave way to another ends
+// with exit status 75 instead.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>

@@ -99,6 +99,7 @@ TEST(RunLockTest, AnotherRunHoldingTheDirectoryTouchesNeitherFile) {
 // path: exactly one leaves its answer. A run that found the directory taken
 // touched nothing; one that started after the winner had finished wrote its
 // own work file and failed at the rename, which never replaces the result.
+// Both exit with status 75: worth retrying.
 TEST(ConcurrentRunsTest, ExactlyOneAnswersAndTheOthersTouchNothing) {
   constexpr int rounds = 20;
   constexpr int runsAtOnce = 16;

@@ -1,0 +1,94 @@
+/* Conversions a second through the host library (host/getvek_call.h), from
+ * one program directory: each path's answer is taken once, one call after
+ * the other, then `calls` conversions are made over the paths in turn by
+ * `threads` threads at once. Prints the conversions a second and how many
+ * answers differed from the first ones (0 unless the calls mixed answers).
+ *   host_calls TOOL THREADS CALLS PATH... */
+#define _GNU_SOURCE
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "getvek_call.h"
+
+enum { capacity = 1000, timeoutMs = 60000 };
+
+typedef struct Batch {
+  const char *tool;
+  char **paths;
+  char (*answers)[capacity];
+  int pathCount;
+  int calls;
+  int threads;
+  int differences;
+  pthread_mutex_t lock;
+} Batch;
+
+typedef struct Worker {
+  Batch *batch;
+  int first;
+} Worker;
+
+static void *convertShare(void *argument) {
+  const Worker *worker = argument;
+  Batch *batch = worker->batch;
+  char answer[capacity];
+  int differences = 0;
+  int call;
+  for (call = worker->first; call < batch->calls; call += batch->threads) {
+    const int path = call % batch->pathCount;
+    if (getvek_call(batch->tool, batch->paths[path], answer, sizeof answer, timeoutMs) != 0 ||
+        strcmp(answer, batch->answers[path]) != 0)
+      ++differences;
+  }
+  pthread_mutex_lock(&batch->lock);
+  batch->differences += differences;
+  pthread_mutex_unlock(&batch->lock);
+  return NULL;
+}
+
+static double seconds(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
+}
+
+int main(int argc, char **argv) {
+  Batch batch;
+  pthread_t *threads;
+  Worker *workers;
+  double started;
+  int i;
+  if (argc < 5) {
+    fprintf(stderr, "usage: host_calls TOOL THREADS CALLS PATH...\n");
+    return 2;
+  }
+  batch.tool = argv[1];
+  batch.threads = atoi(argv[2]);
+  batch.calls = atoi(argv[3]);
+  batch.paths = argv + 4;
+  batch.pathCount = argc - 4;
+  batch.differences = 0;
+  batch.answers = malloc(sizeof *batch.answers * (size_t)batch.pathCount);
+  threads = malloc(sizeof *threads * (size_t)batch.threads);
+  workers = malloc(sizeof *workers * (size_t)batch.threads);
+  if (batch.threads < 1 || batch.answers == NULL || threads == NULL || workers == NULL) return 2;
+  pthread_mutex_init(&batch.lock, NULL);
+  for (i = 0; i < batch.pathCount; ++i) {
+    if (getvek_call(batch.tool, batch.paths[i], batch.answers[i], capacity, timeoutMs) != 0) {
+      fprintf(stderr, "%s\n", batch.answers[i]);
+      return 1;
+    }
+  }
+  started = seconds();
+  for (i = 0; i < batch.threads; ++i) {
+    workers[i].batch = &batch;
+    workers[i].first = i;
+    pthread_create(&threads[i], NULL, convertShare, &workers[i]);
+  }
+  for (i = 0; i < batch.threads; ++i) pthread_join(threads[i], NULL);
+  printf("%.0f %d\n", batch.calls / (seconds() - started), batch.differences);
+  return 0;
+}
