@@ -341,7 +341,9 @@ bool Walk::changedUnder(Place& place) {
       for (auto& [identity, each] : places_) each->changed = true;
       return;
     }
-    if (const auto found = watched_.find(watch); found != watched_.end() && found->second->interest.concerns(name))
+    // A place known to have changed needs no more weighing.
+    if (const auto found = watched_.find(watch);
+        found != watched_.end() && !found->second->changed && found->second->interest.concerns(name))
       found->second->changed = true;
   });
   bool changed = false;
