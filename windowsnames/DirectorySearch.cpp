@@ -155,7 +155,12 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
     }
     const bool belowTen = aliasBelowTenMayMatch(wildcards, basis, checksum);
     if (belowTen) candidates.offer(name);
-    if ((belowTen || fromTenMayMatchWith(basis.extension)) && (!unmatched || listedBefore(name, *unmatched)))
+    // The test by extension spares most names the one by their own prefix,
+    // which keeps out those no alias of theirs could match ("dir 00 long"
+    // for "l*").
+    if ((!unmatched || listedBefore(name, *unmatched)) &&
+        (belowTen ||
+         (fromTenMayMatchWith(basis.extension) && aliasFromTenMayMatch(wildcards, basis, checksum, maxAliasNumber))))
       unmatched = name;
     return true;
   });
