@@ -189,10 +189,11 @@ GetVEK::Status Walk::workOutAliases(const std::vector<Step*>& steps) {
   std::map<Place*, std::vector<Step*>> pending;
   for (Step* step : steps)
     if (!step->shortName) pending[step->parent].push_back(step);
-  for (auto& [place, waiting] : pending) {
+  for (auto& [directory, waiting] : pending) {
+    Place& place = *directory;  // clang before 16 cannot capture a structured binding
     std::vector<std::string> names;
     for (const Step* step : waiting) names.push_back(step->entry);
-    const auto aliases = settled(*place, [&] { return place->aliases->aliasesOf(names); });
+    const auto aliases = settled(place, [&] { return place.aliases->aliasesOf(names); });
     if (aliases.failed()) return aliases.failure();
     if (!*aliases) continue;  // the directory cannot be read: no short form
     for (std::size_t at = 0; at < waiting.size(); ++at) waiting[at]->shortName = (**aliases)[at];
