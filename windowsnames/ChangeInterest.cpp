@@ -30,8 +30,9 @@ void ChangeInterest::addComponent(std::string_view component) {
 
 void ChangeInterest::addAliasOf(std::string_view longName) {
   AliasBasis basis = aliasBasis(longName);
-  checksums_.insert({aliasChecksum(longName), basis.extension});
-  aliasPrefixes_.insert({checksumPrefix(basis, aliasChecksum(longName)), basis.extension});
+  const std::uint16_t checksum = aliasChecksum(longName);
+  checksums_.insert({checksum, basis.extension});
+  aliasPrefixes_.insert({checksumPrefix(basis, checksum), basis.extension});
   aliasPrefixes_.insert({basis.base, basis.extension});
   bases_.insert({std::move(basis.base), std::move(basis.extension)});
 }

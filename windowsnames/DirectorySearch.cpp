@@ -137,13 +137,19 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
   AliasCandidates candidates;
   CrowdedPrefixes crowded;
   const auto listedFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
+  const auto matchOwnName = [&](std::string_view name) {
+    if (listedFirst(name) && matchesWildcards(wildcards, name)) first = name;
+    return true;
+  };
+  // Where no alias could match, a name's own is all there is to compare.
+  const bool aliasesMayMatch = mayMatchAlias(wildcards, maxAliasNumber);
   std::size_t entries = 0;
   const bool read = directory.forEachName([&](std::string_view name) {
     ++entries;
+    if (!aliasesMayMatch) return matchOwnName(name);
     if (isShortName(name)) {
       crowded.countShortName(name);
-      if (listedFirst(name) && matchesWildcards(wildcards, name)) first = name;
-      return true;
+      return matchOwnName(name);
     }
     const AliasBasis basis = aliasBasis(name);
     const std::uint16_t checksum = aliasChecksum(name);
@@ -155,7 +161,12 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
     }
     const bool belowTen = aliasBelowTenMayMatch(wildcards, basis, checksum);
     if (belowTen) candidates.offer(name);
-    if ((belowTen || fromTenMayMatchWith(basis.extension)) && (!unmatched || listedBefore(name, *unmatched)))
+    // The test by extension spares most names the one by their own prefix,
+    // which keeps out those no alias of theirs could match ("dir 00 long"
+    // for "l*").
+    if ((!unmatched || listedBefore(name, *unmatched)) &&
+        (belowTen ||
+         (fromTenMayMatchWith(basis.extension) && aliasFromTenMayMatch(wildcards, basis, checksum, maxAliasNumber))))
       unmatched = name;
     return true;
   });

@@ -202,14 +202,20 @@ bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view pre
   });
 }
 
-bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNumber,
-                          std::optional<std::string_view> extension) {
+namespace {
+
+// Whether the pattern could match some alias whose number has `fewestDigits`
+// digits or more, up to `highestNumber`, whatever its prefix, and with
+// `extension` when it is given, else with any.
+bool mayMatchNumberedAlias(const WildcardPattern& pattern, std::size_t fewestDigits, std::size_t highestNumber,
+                           std::optional<std::string_view> extension) {
   // Any character an alias may hold outside its "~", digits and ".".
   constexpr Symbol anyCharacter{u'!', u'~'};
   const std::size_t fewestExtension = extension ? extension->size() : 0;
   const std::size_t mostExtension = extension ? extension->size() : 3;
-  std::size_t smallest = 10;
-  for (std::size_t digits = 2; digits <= 7 && smallest <= highestNumber; ++digits, smallest *= 10) {
+  std::size_t smallest = 1;
+  for (std::size_t digits = 1; digits < fewestDigits; ++digits) smallest *= 10;
+  for (std::size_t digits = fewestDigits; digits <= 7 && smallest <= highestNumber; ++digits, smallest *= 10) {
     for (std::size_t prefix = 0; prefix + 1 + digits <= 8; ++prefix) {
       for (std::size_t extensionLength = fewestExtension; extensionLength <= mostExtension; ++extensionLength) {
         const std::size_t tilde = prefix;
@@ -231,6 +237,17 @@ bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNum
     }
   }
   return false;
+}
+
+}  // namespace
+
+bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNumber,
+                          std::optional<std::string_view> extension) {
+  return mayMatchNumberedAlias(pattern, 2, highestNumber, extension);
+}
+
+bool mayMatchAlias(const WildcardPattern& pattern, std::size_t highestNumber) {
+  return mayMatchNumberedAlias(pattern, 1, highestNumber, std::nullopt);
 }
 
 bool mayMatchShortName(const WildcardPattern& pattern) {

@@ -40,6 +40,11 @@ bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view pre
 bool mayMatchAliasFromTen(const WildcardPattern& pattern, std::size_t highestNumber,
                           std::optional<std::string_view> extension = std::nullopt);
 
+// Whether the pattern could match any alias numbered up to `highestNumber`.
+// When it cannot (`dir 00*` holds a space, which no alias does), a search
+// compares long names alone.
+bool mayMatchAlias(const WildcardPattern& pattern, std::size_t highestNumber);
+
 // Whether the pattern could match some short name a disk holds: 1 to 8
 // characters, then optionally "." and 1 to 3 more. When it cannot
 // (`*.html`, `long*name`), no entry's short name needs to be read.

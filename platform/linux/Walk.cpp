@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <string.h>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -69,8 +70,17 @@ std::optional<std::string> firstEqualWithoutCase(Directory& directory, std::stri
 // A directory met on the way, open for the rest of the run, with what has
 // been learnt of it.
 struct Walk::Place {
-  Place(Directory opened, std::string shownPath)
-      : directory(std::move(opened)), shown(std::move(shownPath)), aliases(std::in_place, directory) {}
+  Place(Directory opened, const Place* reachedFrom, std::string entry)
+      : directory(std::move(opened)),
+        above(reachedFrom),
+        entryName(std::move(entry)),
+        aliases(std::in_place, directory) {}
+
+  // The path it was first reached by, for reports: made only for one.
+  std::string shown() const { return shownPath(above, entryName); }
+  static std::string shownPath(const Place* from, const std::string& entry) {
+    return from == nullptr ? entry : joined(from->shown(), entry);
+  }
 
   // Dropped when the directory changed in a way that concerns it.
   void forget() {
@@ -93,7 +103,8 @@ struct Walk::Place {
   }
 
   Directory directory;
-  std::string shown;  // the path it was first reached by, for reports
+  const Place* above;     // the place it was first reached from; none for "/" or "."
+  std::string entryName;  // its name there, or "/" or "."
   std::optional<WindowsNames::AliasAssignment> aliases;
   std::map<std::string, std::optional<std::string>, std::less<>> entries;       // component -> entry
   std::map<std::string, std::optional<std::string>, std::less<>> firstMatches;  // pattern -> entry
@@ -156,12 +167,14 @@ Found Walk::shortForm(std::string_view path) {
     lastStep = Step{std::string(last), *reached, nullptr, std::move((*named)->entry), std::move((*named)->shortName)};
   }
   std::vector<Step*> steps;
+  steps.reserve(trail_.size() + 1);
   for (Step& step : trail_) steps.push_back(&step);
   if (lastStep) steps.push_back(&*lastStep);
   if (const Status failed = workOutAliases(steps)) return *failed;
 
   // Every component but a last one after the final "/" is followed by one.
   std::string shortText;
+  shortText.reserve(path.size());
   for (std::size_t at = 0; at < steps.size(); ++at) {
     if (!steps[at]->shortName) return Found(std::nullopt);  // an entry gone meanwhile
     shortText += *steps[at]->shortName;
@@ -198,6 +211,7 @@ Walk::Outcome<Walk::Place*> Walk::walkTo(std::string_view directoryPart) {
   // An absolute path's first component is the empty one before its "/": the
   // root itself.
   std::vector<std::string_view> components;
+  components.reserve(std::count(directoryPart.begin(), directoryPart.end(), '/'));
   if (!directoryPart.empty())
     WindowsNames::forEachComponent(directoryPart.substr(0, directoryPart.size() - 1), '/',
                                    [&](std::string_view component, bool) {
@@ -207,6 +221,7 @@ Walk::Outcome<Walk::Place*> Walk::walkTo(std::string_view directoryPart) {
   std::size_t kept = 0;
   while (kept < trail_.size() && kept < components.size() && trail_[kept].component == components[kept]) ++kept;
   trail_.resize(kept);
+  trail_.reserve(components.size());
 
   for (std::size_t at = trail_.size(); at < components.size(); ++at) {
     const std::string_view component = components[at];
@@ -236,7 +251,7 @@ Walk::Outcome<Walk::Place*> Walk::startAt(bool atRoot) {
     if (leavesAnswerUnknown(error)) return Failure{std::string("search ") + (atRoot ? "/" : "."), strerror(error)};
     return nullptr;
   }
-  const Outcome<Place*> place = placeFor(std::move(*opened), atRoot ? "/" : ".");
+  const Outcome<Place*> place = placeFor(std::move(*opened), nullptr, atRoot ? "/" : ".");
   if (!place.failed()) start = *place;
   return place;
 }
@@ -248,20 +263,20 @@ Walk::Outcome<Walk::Place*> Walk::enter(Place& parent, const std::string& entry)
   int error = 0;
   std::optional<Directory> opened = parent.directory.openSubdirectory(entry, error);
   if (!opened) {
-    if (leavesAnswerUnknown(error)) return Failure{"search " + joined(parent.shown, entry), strerror(error)};
+    if (leavesAnswerUnknown(error)) return Failure{"search " + Place::shownPath(&parent, entry), strerror(error)};
     return nullptr;
   }
-  return placeFor(std::move(*opened), joined(parent.shown, entry));
+  return placeFor(std::move(*opened), &parent, entry);
 }
 
 // The same directory reached again is the same place, with all that is known
 // of it.
-Walk::Outcome<Walk::Place*> Walk::placeFor(Directory directory, std::string shown) {
+Walk::Outcome<Walk::Place*> Walk::placeFor(Directory directory, const Place* above, std::string name) {
   int error = 0;
   const std::optional<Directory::Identity> identity = directory.identity(error);
-  if (!identity) return Failure{"search " + shown, strerror(error)};
+  if (!identity) return Failure{"search " + Place::shownPath(above, name), strerror(error)};
   std::unique_ptr<Place>& place = places_[*identity];
-  if (!place) place = std::make_unique<Place>(std::move(directory), std::move(shown));
+  if (!place) place = std::make_unique<Place>(std::move(directory), above, std::move(name));
   return place.get();
 }
 
@@ -297,18 +312,15 @@ Found Walk::entryNamed(Place& place, std::string_view component) {
   if (isDotEntry(component)) return Found(std::string(component));
   if (const auto known = place.entries.find(component); known != place.entries.end()) return Found(known->second);
   const int error = place.directory.entryError(component);
-  if (leavesAnswerUnknown(error)) return Failure{"search " + place.shown, strerror(error)};
-  Found entry = Found(std::nullopt);
-  if (error == 0) {
-    entry = Found(std::string(component));
-  } else {
-    entry = settled(place, [&] {
-      place.interest.addComponent(component);
-      std::optional<std::string> name = place.aliases->entryWithAlias(component);
-      return name ? name : firstEqualWithoutCase(place.directory, component);
-    });
-    if (entry.failed()) return entry;
-  }
+  if (leavesAnswerUnknown(error)) return Failure{"search " + place.shown(), strerror(error)};
+  // Asking again costs one lookup, less than keeping the answer.
+  if (error == 0) return Found(std::string(component));
+  Found entry = settled(place, [&] {
+    place.interest.addComponent(component);
+    std::optional<std::string> name = place.aliases->entryWithAlias(component);
+    return name ? name : firstEqualWithoutCase(place.directory, component);
+  });
+  if (entry.failed()) return entry;
   place.entries.emplace(component, *entry);
   return entry;
 }
@@ -326,10 +338,10 @@ auto Walk::settled(Place& place, Compute compute) -> Outcome<decltype(compute())
     place.directory.clearError();
     auto answer = compute();
     if (const int error = place.directory.lastError(); leavesAnswerUnknown(error))
-      return Failure{"search " + place.shown, strerror(error)};
+      return Failure{"search " + place.shown(), strerror(error)};
     place.noteAliasesWorkedOut();
     if (!changedUnder(place)) return answer;
-    if (pass == maxPasses) return Failure{"search " + place.shown, "it kept changing while it was read"};
+    if (pass == maxPasses) return Failure{"search " + place.shown(), "it kept changing while it was read"};
   }
 }
 

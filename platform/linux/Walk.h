@@ -58,14 +58,13 @@ class Walk {
   Outcome<Place*> walkTo(std::string_view directoryPart);
   Outcome<Place*> startAt(bool atRoot);
   Outcome<Place*> enter(Place& parent, const std::string& entry);
-  Outcome<Place*> placeFor(Directory directory, std::string shown);
+  Outcome<Place*> placeFor(Directory directory, const Place* above, std::string name);
   Outcome<std::optional<Named>> componentIn(Place& place, std::string_view component);
   GetVEK::Found entryNamed(Place& place, std::string_view component);
   GetVEK::Status workOutAliases(const std::vector<Step*>& steps);
   template <class Compute>
   auto settled(Place& place, Compute compute) -> Outcome<decltype(compute())>;
   bool changedUnder(Place& place);
-  std::string shownPath(std::size_t steps) const;
 
   ChangeWatch changes_;
   std::map<Directory::Identity, std::unique_ptr<Place>> places_;

@@ -113,20 +113,25 @@ TEST(DirectorySearchTest, UnreadableDirectoryHasNoEntries) {
   EXPECT_EQ(firstMatch(directory, "*"), std::nullopt);
 }
 
-}  // namespace
-
 // Nine valid 8.3 names take numbers 1 to 9 of a long name's checksum prefix
 // (and four more its basis numbers): its alias is numbered 10, with the
-// prefix cut to fit, and a search finds it by that alias, with the aliases
-// worked out before or afresh.
-TEST(DirectorySearchTest, FindsAnAliasNumberedTenOrMore) {
+// prefix cut to fit.
+FakeDirectory aliasNumberedTen(const std::string& longName) {
   using namespace WindowsNames;
-  const std::string longName = "long file name.txt";
   const std::string prefix = checksumPrefix(aliasBasis(longName), aliasChecksum(longName));
   std::vector<std::string> names = {"zzz", "LONGFI~1.TXT", "LONGFI~2.TXT", "LONGFI~3.TXT", "LONGFI~4.TXT"};
   for (int number = 1; number <= 9; ++number) names.push_back(prefix + "~" + std::to_string(number) + ".TXT");
   names.push_back(longName);
-  FakeDirectory directory = FakeDirectory::createdInOrder(names);
+  return FakeDirectory::createdInOrder(names);
+}
+
+// A search finds it by that alias, with the aliases worked out before or
+// afresh.
+TEST(DirectorySearchTest, FindsAnAliasNumberedTenOrMore) {
+  using namespace WindowsNames;
+  const std::string longName = "long file name.txt";
+  const std::string prefix = checksumPrefix(aliasBasis(longName), aliasChecksum(longName));
+  FakeDirectory directory = aliasNumberedTen(longName);
 
   const std::string alias = prefix.substr(0, 5) + "~10.TXT";
   AliasAssignment aliases(directory);
@@ -135,3 +140,17 @@ TEST(DirectorySearchTest, FindsAnAliasNumberedTenOrMore) {
   EXPECT_EQ(findFirstMatch(directory, aliases, alias), longName);
   EXPECT_EQ(firstMatch(directory, alias), longName);
 }
+
+// A name listed before the first match costs further passes only when one
+// of its own aliases could match: "z*" could match an alias numbered 10 or
+// more, but none of "long file name.txt", which all begin with "LO".
+TEST(DirectorySearchTest, PassesAgainOnlyForANameWhoseAliasCouldMatch) {
+  FakeDirectory directory = aliasNumberedTen("long file name.txt");
+  EXPECT_EQ(firstMatch(directory, "z*"), "zzz");
+  EXPECT_EQ(directory.passes, 1);
+  directory.passes = 0;
+  EXPECT_EQ(firstMatch(directory, "*~10*"), "long file name.txt");
+  EXPECT_GT(directory.passes, 1);
+}
+
+}  // namespace

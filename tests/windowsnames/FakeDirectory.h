@@ -23,6 +23,7 @@ struct FakeDirectory final : WindowsNames::DirectoryListing {
   std::vector<std::string> vanished;  // still listed, but gone when looked at
   bool root = false;
   bool canRead = true;
+  int passes = 0;
 
   // Entries created one after another, in the order of `names`.
   static FakeDirectory createdInOrder(const std::vector<std::string>& names) {
@@ -38,6 +39,7 @@ struct FakeDirectory final : WindowsNames::DirectoryListing {
 
   bool forEachName(WindowsNames::NameVisitor visit) override {
     if (!canRead) return false;
+    ++passes;
     for (const Entry& entry : entries)
       if (!visit(std::string_view(entry.name))) break;
     return true;

@@ -127,6 +127,17 @@ INSTANTIATE_TEST_SUITE_P(Patterns, AliasFromTenTest,
                                          FromTenCase{"*~1.txt", false}, FromTenCase{"report*", false},
                                          FromTenCase{"*.text", false}));
 
+TEST(AliasPatternTest, SaysWhetherAnyAliasCanMatch) {
+  for (const char* pattern : {"*", "l*", "*~1", "LONGNA~1", "*.txt", "*~1234567", "dir00l*"})
+    EXPECT_TRUE(WindowsNames::mayMatchAlias(translateWildcards(pattern), 9999999)) << pattern;
+  // A space, four characters after the dot, no room for "~" and a digit, or
+  // for the number.
+  for (const char* pattern : {"dir 00*", "*.html", "longer*name", "*~12345678"})
+    EXPECT_FALSE(WindowsNames::mayMatchAlias(translateWildcards(pattern), 9999999)) << pattern;
+  EXPECT_FALSE(WindowsNames::mayMatchAlias(translateWildcards("AB~10"), 9));
+  EXPECT_TRUE(WindowsNames::mayMatchAlias(translateWildcards("AB~10"), 10));
+}
+
 TEST(ShortNamePatternTest, SaysWhetherAnyShortNameCanMatch) {
   for (const char* pattern : {"*", "*~5*", "*.txt", "PROGRA~?", "?????????*", "long*name.*", "a b*", "\xC3\x89*"})
     EXPECT_TRUE(WindowsNames::mayMatchShortName(translateWildcards(pattern))) << pattern;
