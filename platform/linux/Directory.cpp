@@ -98,6 +98,24 @@ std::optional<Directory::Identity> Directory::identity(int& error) const {
   return Identity{status.st_dev, status.st_ino};
 }
 
+std::optional<Directory::ChangeStamp> Directory::changeStamp() const {
+  struct stat status {};
+  if (::fstat(handle_, &status) != 0) return std::nullopt;
+  return ChangeStamp{status.st_mtim, status.st_ctim};
+}
+
+bool Directory::ChangeStamp::recent() const {
+  constexpr time_t settled = 3;  // seconds, past FAT's two-second clock
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return modified.tv_sec + settled >= now.tv_sec;
+}
+
+bool Directory::ChangeStamp::operator==(const ChangeStamp& other) const {
+  return modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+         changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+}
+
 int Directory::entryError(std::string_view name) const {
   struct stat status {};
   return ::fstatat(handle_, std::string(name).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <atomic>
 #include <functional>
@@ -37,6 +38,19 @@ class Directory final : public WindowsNames::DirectoryListing {
   ~Directory();
 
   std::optional<Identity> identity(int& error) const;
+
+  // When the directory's entries last changed: a name made, removed or
+  // renamed moves it.
+  struct ChangeStamp {
+    struct timespec modified;
+    struct timespec changed;
+
+    // Within the last few seconds: a change in the same tick of the file
+    // system's clock (two seconds on FAT) could leave it as it is.
+    bool recent() const;
+    bool operator==(const ChangeStamp& other) const;
+  };
+  std::optional<ChangeStamp> changeStamp() const;
   // 0 when an entry of exactly this name is there, else the reason it is not.
   int entryError(std::string_view name) const;
   // The descriptor for looking entries up; needs only search permission.

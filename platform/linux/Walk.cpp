@@ -110,6 +110,9 @@ struct Walk::Place {
   std::map<std::string, std::optional<std::string>, std::less<>> firstMatches;  // pattern -> entry
   WindowsNames::ChangeInterest interest;
   std::optional<bool> storedNames;
+  // When the directory last changed, taken before its first pass, while it
+  // is not watched.
+  std::optional<Directory::ChangeStamp> stamp;
   bool watched = false;
   bool changed = false;
 };
@@ -330,9 +333,9 @@ Found Walk::entryNamed(Place& place, std::string_view component) {
 // interest; the aliases it worked out are noted here.
 template <class Compute>
 auto Walk::settled(Place& place, Compute compute) -> Outcome<decltype(compute())> {
-  if (!place.watched) {
-    place.watched = true;
-    if (const int watch = changes_.watch(place.directory.descriptor()); watch >= 0) watched_[watch] = &place;
+  if (!place.watched && !place.stamp) {
+    place.stamp = place.directory.changeStamp();
+    if (!place.stamp || place.stamp->recent()) startWatching(place);
   }
   for (int pass = 1;; ++pass) {
     place.directory.clearError();
@@ -345,9 +348,26 @@ auto Walk::settled(Place& place, Compute compute) -> Outcome<decltype(compute())
   }
 }
 
+// An inotify watch costs its run the time the kernel takes to free it when
+// the run ends (a grace period of its read-copy-update, milliseconds), so a
+// directory that has not changed for a while is only looked at before and
+// after its passes; the watch is started where it was changed lately, or
+// once it changes under a pass.
+void Walk::startWatching(Place& place) {
+  place.watched = true;
+  if (const int watch = changes_.watch(place.directory.descriptor()); watch >= 0) watched_[watch] = &place;
+}
+
 // Every change seen so far is weighed against what each place's answers
 // rest on; a place it concerns forgets them. Whether `place` was one.
 bool Walk::changedUnder(Place& place) {
+  if (!place.watched) {
+    if (place.directory.changeStamp() == place.stamp) return false;
+    // Which names changed is not known: the place forgets all it knew.
+    startWatching(place);
+    place.forget();
+    return true;
+  }
   changes_.forEachChange([&](int watch, std::string_view name) {
     if (watch == ChangeWatch::everyDirectory) {
       for (auto& [identity, each] : places_) each->changed = true;

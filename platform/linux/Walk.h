@@ -65,6 +65,7 @@ class Walk {
   template <class Compute>
   auto settled(Place& place, Compute compute) -> Outcome<decltype(compute())>;
   bool changedUnder(Place& place);
+  void startWatching(Place& place);
 
   ChangeWatch changes_;
   std::map<Directory::Identity, std::unique_ptr<Place>> places_;

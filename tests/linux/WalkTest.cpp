@@ -1,6 +1,7 @@
 // The Linux walk in-process: how many passes each directory costs a run, and
 // what a change made during a pass does to it, scripted through the hook
 // that every pass calls as it begins.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -133,6 +134,7 @@ struct ChangeCase {
   std::string argument;
   std::optional<std::string> answer;  // nothing: the run fails
   int passes;
+  bool changedLately = true;  // else its modification time is set an hour back: it is not watched at first
 };
 
 void PrintTo(const ChangeCase& c, std::ostream* out) { *out << c.name; }
@@ -150,6 +152,10 @@ TEST_P(ChangeDuringPassTest, PassesAgainOnlyForAChangeThatConcernsTheAnswer) {
                         "rename");
       },
       inodeOf(*tree / "D"));
+  if (!c.changedLately) {
+    const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (*tree / "D").c_str(), anHourAgo, 0), 0);
+  }
   const GetVEK::Found found = shortFormOf(*tree / "D/" + c.argument);
   if (std::min(c.passesDisturbed, counter.over(*tree / "D")) % 2 == 1) checkSystemCall(::rename(to.c_str(), from.c_str()) == 0, "rename back");
   if (c.answer) {
@@ -173,6 +179,13 @@ INSTANTIATE_TEST_SUITE_P(
                                "LONGNA~2.TXT", 3},
                     ChangeCase{"OtherNameOfTheBasisForAPattern", "long name a.txt", "long name c.txt", 1,
                                "long name b*", "LONGNA~2.TXT", 2},
+                    ChangeCase{"QuietDirectoryNotWatched", "unrelated.txt", "unrelated.txt", 0, "long name b.txt",
+                               "LONGNA~2.TXT", 1, false},
+                    // Seen by its modification time, which tells no names: watched from then on.
+                    ChangeCase{"UnrelatedNameChangedUnwatched", "unrelated.txt", "other.txt", 1, "long name b.txt",
+                               "LONGNA~2.TXT", 2, false},
+                    ChangeCase{"SiblingRenamedUnwatched", "long name a.txt", "long name c.txt", 1, "long name b.txt",
+                               "LONGNA~2.TXT", 2, false},
                     ChangeCase{"ChangedUnderEveryPass", "long name a.txt", "long name c.txt", 100, "long name b.txt",
                                std::nullopt, 8}),
     [](const testing::TestParamInfo<ChangeCase>& instance) { return std::string(instance.param.name); });
