@@ -102,9 +102,13 @@ class TempTree {
   TempTree() {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
+    // Wine reuses process numbers, and a test killed before its clean-up
+    // leaves its tree: a name taken is passed over.
     static unsigned counter = 0;
-    path_ = std::string(temp) + "gv" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter);
-    if (!CreateDirectoryA(path_.c_str(), nullptr)) throw std::runtime_error("create " + path_);
+    do {
+      path_ = std::string(temp) + "gv" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter);
+    } while (!CreateDirectoryA(path_.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
+    if (GetFileAttributesA(path_.c_str()) == INVALID_FILE_ATTRIBUTES) throw std::runtime_error("create " + path_);
   }
   ~TempTree() { removeTree(path_); }
   TempTree(const TempTree&) = delete;
