@@ -57,11 +57,23 @@ int reportFailure(Platform& platform, const Failure& failure) {
   return failure.worthRetrying ? exitWorthRetrying : exitFailed;
 }
 
+// The cause comes first, as the line a caller reports; a work file that could
+// not be removed follows on a line of its own, since a failed run is
+// promised to leave no VEK.TX and the caller must hear when one stays.
+template <ConversionPlatform Platform>
+int reportUnknownAnswer(Platform& platform, const Failure& cause) {
+  const Status discarded = platform.discardWorkFile();
+  const int status = reportFailure(platform, cause);
+  if (discarded) reportFailure(platform, *discarded);
+  return status;
+}
+
 // Converts the text after the program's name and leaves the short form, or
 // the failure marker, in VEK.TXT in the program directory: written as VEK.TX
 // first and renamed once complete. A step that fails ends the run there, with
-// one line reported; the exit status tells a failure worth retrying (another
-// run had the directory, or a result was still there) from any other.
+// one line reported (two when the work file of an unknown answer stays); the
+// exit status tells a failure worth retrying (another run had the directory,
+// or a result was still there) from any other.
 template <ConversionPlatform Platform>
 int convert(Platform& platform, std::string_view commandText) {
   const std::string_view argumentText = trimSpaces(commandText);
@@ -74,10 +86,7 @@ int convert(Platform& platform, std::string_view commandText) {
   } catch (const std::bad_alloc&) {
     shortForm.emplace(Failure{"find the short form", "out of memory"});
   }
-  if (shortForm->failed()) {
-    platform.discardWorkFile();
-    return reportFailure(platform, shortForm->failure());
-  }
+  if (shortForm->failed()) return reportUnknownAnswer(platform, shortForm->failure());
 
   const std::string_view result = **shortForm ? std::string_view(***shortForm) : failureMarker;
   if (Status failed = platform.writeWorkFile(result)) return reportFailure(platform, *failed);

@@ -139,7 +139,10 @@ Status Services::closeWorkFile() {
 // Never replaces a result that is still there: the caller has not read it.
 // The result is the file this run made and wrote, linked under its final
 // name from the run's own descriptor: a file somebody renamed onto the work
-// name meanwhile is neither given the result's name nor removed.
+// name meanwhile is neither given the result's name nor removed. Once the
+// result has its name the run has answered: a work name that cannot be
+// removed then stays, as after a run ended there, for the next run to
+// remove as any leftover.
 Status Services::publishWorkFile(std::string_view name) {
   const std::string finalName(name);
   const auto refused = [&](int error) {
@@ -148,8 +151,11 @@ Status Services::publishWorkFile(std::string_view name) {
     return failed;
   };
   if (ownWorkFile_ >= 0) {
-    if (::linkat(AT_FDCWD, descriptorPath(ownWorkFile_).c_str(), directory_, finalName.c_str(), AT_SYMLINK_FOLLOW) == 0)
-      return removeOwnWorkName();
+    const std::string ownFile = descriptorPath(ownWorkFile_);
+    if (::linkat(AT_FDCWD, ownFile.c_str(), directory_, finalName.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      removeOwnWorkName();
+      return {};
+    }
     // A file system without hard links is given the name by a rename.
     if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK && errno != EXDEV) return refused(errno);
   }
@@ -158,21 +164,17 @@ Status Services::publishWorkFile(std::string_view name) {
   if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return refused(error);
   // A file system that refuses the flag: a link never replaces a name either.
   if (::linkat(directory_, workName_.c_str(), directory_, finalName.c_str(), 0) != 0) return refused(errno);
-  if (::unlinkat(directory_, workName_.c_str(), 0) != 0) return failure("remove " + pathOf(workName_), errno);
+  ::unlinkat(directory_, workName_.c_str(), 0);
   return {};
 }
 
 // The work name is removed only while it still names this run's file.
-Status Services::removeOwnWorkName() {
+void Services::removeOwnWorkName() {
   struct stat own {};
   struct stat named {};
-  if (::fstat(ownWorkFile_, &own) != 0) return failure("remove " + pathOf(workName_), errno);
-  if (::fstatat(directory_, workName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != own.st_dev ||
-      named.st_ino != own.st_ino)
-    return {};
-  if (::unlinkat(directory_, workName_.c_str(), 0) != 0 && errno != ENOENT)
-    return failure("remove " + pathOf(workName_), errno);
-  return {};
+  if (::fstat(ownWorkFile_, &own) == 0 && ::fstatat(directory_, workName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      named.st_dev == own.st_dev && named.st_ino == own.st_ino)
+    ::unlinkat(directory_, workName_.c_str(), 0);
 }
 
 Status Services::discardWorkFile() {

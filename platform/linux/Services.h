@@ -38,7 +38,7 @@ class Services {
   std::string pathOf(std::string_view name) const;
   GetVEK::Failure failure(std::string action, int error) const;
   GetVEK::Status removeLeftWorkFile(std::string_view name);
-  GetVEK::Status removeOwnWorkName();
+  void removeOwnWorkName();
 
   std::string directoryPath_;  // as the system names it, for reports
   int directory_ = -1;         // every file operation is relative to it

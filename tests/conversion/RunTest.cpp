@@ -5,6 +5,7 @@
 #include <map>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,18 +17,18 @@ using GetVEK::Failure;
 using GetVEK::Found;
 using GetVEK::Status;
 
-// Records each step it is asked to take; fails the one named in `failing`.
+// Records each step it is asked to take; fails those named in `failing`.
 struct ScriptedPlatform {
   ScriptedPlatform(std::map<std::string, std::string> entries = {}, std::map<std::string, std::string> forms = {},
-                   std::string failingStep = "", bool failureRetryable = false)
+                   std::set<std::string> failingSteps = {}, bool failureRetryable = false)
       : firstEntries(std::move(entries)),
         shortForms(std::move(forms)),
-        failing(std::move(failingStep)),
+        failing(std::move(failingSteps)),
         retryable(failureRetryable) {}
 
   std::map<std::string, std::string> firstEntries;  // pattern -> first entry
   std::map<std::string, std::string> shortForms;    // long path -> short form
-  std::string failing;                              // a step's name, "" for none
+  std::set<std::string> failing;                    // steps' names
   bool retryable;
   bool outOfMemory = false;  // the short-form query cannot get memory
 
@@ -39,7 +40,7 @@ struct ScriptedPlatform {
 
   Status step(std::string name) {
     steps.push_back(name);
-    if (name != failing) return {};
+    if (!failing.contains(name)) return {};
     return Failure{name + " X:\\App\\VEK.TX", "Access is denied.", retryable};
   }
   Status takeProgramDirectory() { return step("lock"); }
@@ -96,7 +97,9 @@ const std::vector<std::string> answered{
     "lock", "create VEK.TX", "short form of " + longPath, "write", "close", "rename to VEK.TXT"};
 const std::string denied = ": Access is denied.";
 
-ScriptedPlatform failingAt(std::string step, bool retryable = false) { return {{}, known, std::move(step), retryable}; }
+ScriptedPlatform failingAt(std::string step, bool retryable = false) {
+  return {{}, known, {std::move(step)}, retryable};
+}
 
 std::vector<std::string> firstSteps(std::size_t count) { return {answered.begin(), answered.begin() + count}; }
 
@@ -170,6 +173,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "",
                 {"lock", "create VEK.TX", "short form of " + longPath, "discard"},
                 {"getvek: cannot short form of " + longPath + " X:\\App\\VEK.TX" + denied}},
+        RunCase{"WorkFileLeftAfterAnUnknownAnswer",
+                longPath,
+                {{}, known, {"short form of " + longPath, "discard"}},
+                1,
+                "",
+                {"lock", "create VEK.TX", "short form of " + longPath, "discard"},
+                {"getvek: cannot short form of " + longPath + " X:\\App\\VEK.TX" + denied,
+                 "getvek: cannot discard X:\\App\\VEK.TX" + denied}},
         RunCase{"WriteFails", longPath, failingAt("write"), 1, shortPath, firstSteps(4),
                 {"getvek: cannot write X:\\App\\VEK.TX" + denied}},
         RunCase{"CloseFails", longPath, failingAt("close"), 1, shortPath, firstSteps(5),

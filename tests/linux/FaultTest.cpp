@@ -4,7 +4,9 @@
 // with exit status 75 instead.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -231,6 +233,32 @@ TEST_F(FaultTest, FileSizeLimitReachedWhileWriting) {
   RunOptions options;
   options.fileSizeLimit = 0;
   expectFailure(program.run({file}, options), "getvek: cannot write " + program.workPath() + ": File too large\n");
+}
+
+// An append-only program directory lets the result be linked but not the
+// work name be removed: the answer is published, so the run has answered.
+TEST_F(FaultTest, WorkNameLeftAfterThePublishedAnswer) {
+  const int directory = ::open(program.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(directory, 0);
+  int flags = 0;
+  if (::ioctl(directory, FS_IOC_GETFLAGS, &flags) != 0) {
+    const int error = errno;
+    ::close(directory);
+    GTEST_SKIP() << "the file system keeps no inode flags: " << std::strerror(error);
+  }
+  const int appendOnly = flags | FS_APPEND_FL;
+  if (::ioctl(directory, FS_IOC_SETFLAGS, &appendOnly) != 0) {
+    const int error = errno;
+    ::close(directory);
+    GTEST_SKIP() << "cannot make the program directory append-only: " << std::strerror(error);
+  }
+  const RunOutcome run = program.run({file});
+  EXPECT_EQ(::ioctl(directory, FS_IOC_SETFLAGS, &flags), 0);
+  ::close(directory);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.standardError, "");
+  EXPECT_EQ(run.result, file);
+  EXPECT_EQ(run.workFile, file);
 }
 
 TEST_F(FaultTest, AnotherRunHoldingTheDirectoryTouchesNeitherFile) {
