@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/linux/NameSource.h"
 #include "windowsnames/CodeUnits.h"
 #include "windowsnames/ShortName.h"
 
@@ -97,7 +98,13 @@ DecodedFatRecord decodeFatRecords(const FatRecordPair& records, const FatDisplay
   // as the mount shows it, which is also the name Linux lists.
   const std::string_view name = longName.empty() ? first : longName;
   if (name == "." || name == "..") return {DecodedFatRecord::Kind::dots, {}};
-  return {DecodedFatRecord::Kind::entry, {std::string(name), shortNameOf(first, display)}};
+  DecodedFatRecord decoded{DecodedFatRecord::Kind::entry, {std::string(name), shortNameOf(first, display)}};
+  if ((decoded.entry.shortName && !isStoredShortName(*decoded.entry.shortName)) ||
+      name.find('/') != std::string_view::npos) {
+    decoded.entry.shortName.reset();
+    decoded.entry.damaged = true;
+  }
+  return decoded;
 }
 
 }  // namespace Platform::Linux

@@ -48,6 +48,10 @@ using FatRecordPair = __fat_dirent[2];
 struct FatEntry {
   std::string name;
   std::optional<std::string> shortName;
+  // The records hold something no disk of Windows' may: a short name that is
+  // no 8.3 name ("..", "A/B", "*", "A B"), or a long name with a "/". Such an
+  // entry is never answered from, nor by the rule.
+  bool damaged = false;
 };
 
 struct DecodedFatRecord {

@@ -11,6 +11,9 @@
 
 #include <string>
 
+#include "windowsnames/CodeUnits.h"
+#include "windowsnames/ShortName.h"
+
 namespace Platform::Linux {
 namespace {
 
@@ -40,9 +43,9 @@ std::optional<std::uint64_t> mountIdOf(int descriptor) {
 
 }  // namespace
 
-std::optional<std::int64_t> NameCalls::fileSystemType(int directory) const {
+std::int64_t NameCalls::fileSystemType(int directory) const {
   struct statfs status {};
-  if (::fstatfs(directory, &status) != 0) return std::nullopt;
+  if (::fstatfs(directory, &status) != 0) return -errno;
   return static_cast<std::int64_t>(status.f_type);
 }
 
@@ -69,16 +72,17 @@ ssize_t NameCalls::attribute(int directory, std::string_view name, const char* a
   return length < 0 ? -errno : length;
 }
 
-bool NameCalls::forEachFatRecord(int directory, const std::function<bool(const FatRecordPair&)>& visit) const {
+int NameCalls::forEachFatRecord(int directory, const std::function<bool(const FatRecordPair&)>& visit) const {
   const int listing = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listing < 0) return false;
+  if (listing < 0) return errno;
   FatRecordPair records{};
   int read = 0;
   // One entry a call; 0 at the end of the directory.
   while ((read = ::ioctl(listing, VFAT_IOCTL_READDIR_BOTH, &records)) > 0)
     if (!visit(records)) break;
+  const int error = read < 0 ? errno : 0;
   ::close(listing);
-  return read >= 0;
+  return error;
 }
 
 FatDisplay NameCalls::fatDisplay(int directory) const {
@@ -95,15 +99,39 @@ const NameCalls& NameCalls::system() {
   return calls;
 }
 
-NameSource nameSourceOf(int directory, const NameCalls& calls) {
-  const std::optional<std::int64_t> type = calls.fileSystemType(directory);
+bool isStoredShortName(std::string_view text) {
+  // 8.3 characters take at most four bytes each in UTF-8.
+  constexpr std::size_t longest = 12;
+  if (text.size() > 4 * longest) return false;
+  std::string shape;
+  WindowsNames::forEachCodeUnit(text, [&](char16_t unit) { shape += unit < 0x80 ? static_cast<char>(unit) : '_'; });
+  return WindowsNames::isShortName(shape);
+}
+
+NameSource nameSourceOf(int directory, const NameCalls& calls, int* error) {
+  const auto unknown = [&](int failed) {
+    if (error) *error = failed;
+    return NameSource::unknown;
+  };
+  const std::int64_t type = calls.fileSystemType(directory);
+  if (type < 0) return unknown(static_cast<int>(-type));
   if (type == MSDOS_SUPER_MAGIC) return NameSource::fat;
   if (type != FUSE_SUPER_MAGIC) return NameSource::rule;
   constexpr std::size_t attributeFlags = 4;
   char flags[attributeFlags];
-  const bool answered =
-      calls.attribute(directory, {}, "system.ntfs_attrib", flags, sizeof flags) == static_cast<ssize_t>(attributeFlags);
-  return answered ? NameSource::ntfs3g : NameSource::rule;
+  const ssize_t answer = calls.attribute(directory, {}, "system.ntfs_attrib", flags, sizeof flags);
+  if (answer == static_cast<ssize_t>(attributeFlags)) return NameSource::ntfs3g;
+  switch (-answer) {
+    case ENODATA:
+    case EOPNOTSUPP:
+    case ENOSYS:
+    case ERANGE:  // longer than ntfs-3g's flags
+    case EACCES:
+    case EPERM:
+      return NameSource::rule;
+    default:
+      return answer >= 0 ? NameSource::rule : unknown(static_cast<int>(-answer));
+  }
 }
 
 }  // namespace Platform::Linux

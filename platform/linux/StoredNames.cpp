@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <vector>
@@ -20,32 +21,91 @@ using WindowsNames::isShortName;
 using WindowsNames::matchesWildcards;
 using WindowsNames::WildcardPattern;
 
-// What the disk says of one entry's short name.
+// What the disk says of one entry's short name (StoredNames.h).
 struct StoredAlias {
-  enum class State : unsigned char { held, none, unknown };
+  enum class State : unsigned char { held, none, unknown, refused, faulty };
   State state;
   std::string text;  // when held
 };
 
+// What stopped a lookup or search short of the disk's answer, kept until its
+// end: the records could not be read (left to the rule), a short name was
+// refused to this user (no answer), or a fault.
+class NameTrouble {
+ public:
+  bool abandoned() const { return abandoned_; }
+  bool stopped() const { return abandoned_ || refused_ || fault_; }
+
+  template <class T>
+  StoredAnswer<T> verdict(T answer) const {
+    if (fault_) return *fault_;
+    if (abandoned_) return std::nullopt;
+    if (refused_) return std::optional<T>(T());
+    return std::optional<T>(std::move(answer));
+  }
+
+ protected:
+  StoredAlias refuse() {
+    refused_ = true;
+    return {StoredAlias::State::refused, {}};
+  }
+  StoredAlias fail(std::string_view entry, std::string reason) {
+    if (!fault_) fault_ = StoredNameFault{std::string(entry), std::move(reason)};
+    return {StoredAlias::State::faulty, {}};
+  }
+  StoredAlias damaged(std::string_view entry) { return fail(entry, "the disk holds no valid short name for it"); }
+
+  bool abandoned_ = false;
+  bool refused_ = false;
+  std::optional<StoredNameFault> fault_;
+};
+
+// Whether the entry is the root of another mount: there ntfs-3g answers
+// EPERM, since the name it was asked for stands in another volume.
+bool isMountRoot(const Directory& directory, std::string_view name) {
+  struct stat own {};
+  struct stat entry {};
+  return ::fstat(directory.descriptor(), &own) == 0 &&
+         ::fstatat(directory.descriptor(), std::string(name).c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+         entry.st_dev != own.st_dev;
+}
+
 // ntfs-3g: each entry's DOS name is an extended attribute, read only when an
 // answer needs it. Its listing is the NTFS index, in the volume's own order.
-class NtfsNames {
+class NtfsNames : public NameTrouble {
  public:
   NtfsNames(Directory& directory, const NameCalls& calls) : directory_(directory), calls_(calls) {}
 
-  // The value is upper-case, without a terminator. ENODATA: the entry has
-  // none. EMLINK: several hard links, of which ntfs-3g cannot tell which one
-  // the DOS name belongs to. EPERM: the root of a mount (another volume
-  // mounted on a directory here). Any other failure, or a value that is no
-  // name, tells nothing either.
-  StoredAlias aliasOf(std::string_view name) const {
+  // The value is upper-case, without a terminator. Only ENODATA says that
+  // the entry has none. EMLINK: several hard links, of which ntfs-3g cannot
+  // tell which one the DOS name belongs to; EPERM on a mount's root: the
+  // name stands in another volume; both leave the rule. EACCES, and EPERM
+  // elsewhere: refused to this user. ERANGE: longer than any short name.
+  // ENOENT: gone since it was listed, which the walk sees as a change.
+  StoredAlias aliasOf(std::string_view name) {
     char value[64];
     const ssize_t length = calls_.attribute(directory_.descriptor(), name, "system.ntfs_dos_name", value, sizeof value);
-    if (length == -ENODATA) return {StoredAlias::State::none, {}};
-    const std::string_view text(value, length > 0 ? static_cast<std::size_t>(length) : 0);
-    if (text.empty() || text.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos)
-      return {StoredAlias::State::unknown, {}};
-    return {StoredAlias::State::held, std::string(text)};
+    if (length >= 0) {
+      const std::string_view text(value, static_cast<std::size_t>(length));
+      if (!isStoredShortName(text)) return damaged(name);
+      return {StoredAlias::State::held, std::string(text)};
+    }
+    switch (const int error = static_cast<int>(-length)) {
+      case ENODATA:
+        return {StoredAlias::State::none, {}};
+      case EMLINK:
+        return {StoredAlias::State::unknown, {}};
+      case EPERM:
+        if (isMountRoot(directory_, name)) return {StoredAlias::State::unknown, {}};
+        return refuse();
+      case EACCES:
+      case ENOENT:
+        return refuse();
+      case ERANGE:
+        return damaged(name);
+      default:
+        return fail(name, strerror(error));
+    }
   }
 
   template <class Visit>
@@ -78,7 +138,7 @@ class NtfsNames {
 // FAT: each entry's short name comes with its long name, in directory order,
 // which is the order Windows lists it in. A directory whose records cannot
 // be read, or hold a long name cut short, is left to the rule.
-class FatNames {
+class FatNames : public NameTrouble {
  public:
   FatNames(Directory& directory, const NameCalls& calls)
       : directory_(directory), calls_(calls), display_(calls.fatDisplay(directory.descriptor())) {}
@@ -108,25 +168,31 @@ class FatNames {
 
   // The fat driver numbers the root 1.
   bool isVolumeRoot() const { return calls_.inodeNumber(directory_.descriptor()) == 1; }
-  bool abandoned() const { return abandoned_; }
 
  private:
-  static StoredAlias storedAliasOf(const FatEntry& entry) {
+  StoredAlias storedAliasOf(const FatEntry& entry) {
+    if (entry.damaged) return damaged(entry.name);
     if (!entry.shortName) return {StoredAlias::State::unknown, {}};
     return {StoredAlias::State::held, *entry.shortName};
   }
 
+  // A directory the user may not read (EACCES, EPERM) is left to the rule,
+  // which cannot list it either; so is one whose records this mount cannot
+  // give (ENOTTY). A long name holding "/" names no entry: a fault.
   template <class Visit>
   bool forEachRecord(Visit&& visit) {
     bool cut = false;
-    const bool read = calls_.forEachFatRecord(directory_.descriptor(), [&](const FatRecordPair& records) {
+    const int error = calls_.forEachFatRecord(directory_.descriptor(), [&](const FatRecordPair& records) {
       const DecodedFatRecord decoded = decodeFatRecords(records, display_);
       if (decoded.kind == DecodedFatRecord::Kind::cut) cut = true;
       if (decoded.kind != DecodedFatRecord::Kind::entry) return !cut;
-      return visit(decoded.entry);
+      if (decoded.entry.name.find('/') == std::string::npos) return visit(decoded.entry);
+      damaged(decoded.entry.name);
+      return false;
     });
-    abandoned_ = abandoned_ || !read || cut;
-    return !abandoned_;
+    if (error != 0 && error != EACCES && error != EPERM && error != ENOTTY) fail({}, strerror(error));
+    abandoned_ = abandoned_ || error != 0 || cut;
+    return !stopped();
   }
 
   // The first entry listed that `wanted` accepts, kept at hand.
@@ -146,7 +212,6 @@ class FatNames {
   const NameCalls& calls_;
   FatDisplay display_;
   std::optional<FatEntry> found_;
-  bool abandoned_ = false;
 };
 
 // Whether `text` names an entry of the directory other than `name`: the
@@ -179,6 +244,9 @@ std::optional<std::string> shortNameOf(Names& names, Directory& directory, const
       return name;
     case StoredAlias::State::unknown:
       break;
+    case StoredAlias::State::refused:
+    case StoredAlias::State::faulty:
+      return std::nullopt;
   }
   AliasAssignment aliases(directory);
   return ruleAliasOf(directory, name, aliases.aliasOf(name));
@@ -207,11 +275,8 @@ std::optional<std::string> entryWithRuleAlias(Names& names, Directory& directory
 }
 
 template <class Names>
-std::optional<std::optional<StoredEntry>> lookUp(Names& names, Directory& directory, std::string_view component) {
-  const auto answer = [&](std::optional<StoredEntry> entry) -> std::optional<std::optional<StoredEntry>> {
-    if (names.abandoned()) return std::nullopt;
-    return entry;
-  };
+StoredAnswer<std::optional<StoredEntry>> lookUp(Names& names, Directory& directory, std::string_view component) {
+  const auto answer = [&](std::optional<StoredEntry> entry) { return names.verdict(std::move(entry)); };
   std::optional<std::string> name = names.entryNamed(component);
   if (!name && isShortName(component)) name = names.entryWithShortName(component);
   if (!name) name = firstEqualWithoutCase(names, component);
@@ -243,10 +308,11 @@ std::optional<std::string> firstMatchingByRule(Directory& directory, const std::
 // cannot be read are worked out by rule after it, a bounded batch at a time:
 // one listed before the first match may come first.
 template <class Names>
-std::optional<std::optional<std::string>> findFirst(Names& names, Directory& directory, std::string_view pattern) {
-  if (!directory.readable()) return std::optional<std::string>();
+StoredAnswer<std::optional<std::string>> findFirst(Names& names, Directory& directory, std::string_view pattern) {
+  using Entry = std::optional<std::string>;
+  if (!directory.readable()) return Entry();
   const WildcardPattern wildcards = WindowsNames::translateWildcards(pattern);
-  if (WindowsNames::reportsDotEntries(wildcards) && !names.isVolumeRoot()) return std::optional<std::string>(".");
+  if (WindowsNames::reportsDotEntries(wildcards) && !names.isVolumeRoot()) return Entry(".");
   const bool shortNamesMayMatch = WindowsNames::mayMatchShortName(wildcards);
   constexpr std::size_t batch = 256;
   for (std::size_t skip = 0;;) {
@@ -261,6 +327,7 @@ std::optional<std::optional<std::string>> findFirst(Names& names, Directory& dir
       }
       if (!shortNamesMayMatch || isShortName(name)) return true;
       const StoredAlias alias = storedAlias();
+      if (names.stopped()) return false;
       if (alias.state == StoredAlias::State::held && matchesWildcards(wildcards, alias.text)) {
         first = name;
         return false;
@@ -268,9 +335,9 @@ std::optional<std::optional<std::string>> findFirst(Names& names, Directory& dir
       if (alias.state == StoredAlias::State::unknown) unknown.emplace_back(name);
       return unknown.size() < batch;
     });
-    if (names.abandoned()) return std::nullopt;
-    if (!read) return std::optional<std::string>();
-    if (std::optional<std::string> byRule = firstMatchingByRule(directory, unknown, wildcards)) return byRule;
+    if (names.stopped()) return names.verdict(Entry());
+    if (!read) return Entry();
+    if (Entry byRule = firstMatchingByRule(directory, unknown, wildcards)) return byRule;
     if (first || unknown.size() < batch) return first;
     skip = listed;
   }
@@ -281,7 +348,8 @@ std::optional<std::optional<std::string>> findFirst(Names& names, Directory& dir
 template <class Answer>
 auto withStoredNames(Directory& directory, const NameCalls& calls, Answer&& answer)
     -> decltype(answer(std::declval<NtfsNames&>())) {
-  switch (nameSourceOf(directory.descriptor(), calls)) {
+  int error = 0;
+  switch (nameSourceOf(directory.descriptor(), calls, &error)) {
     case NameSource::ntfs3g: {
       NtfsNames names(directory, calls);
       return answer(names);
@@ -290,6 +358,8 @@ auto withStoredNames(Directory& directory, const NameCalls& calls, Answer&& answ
       FatNames names(directory, calls);
       return answer(names);
     }
+    case NameSource::unknown:
+      return StoredNameFault{{}, strerror(error)};
     case NameSource::rule:
       break;
   }
@@ -298,13 +368,13 @@ auto withStoredNames(Directory& directory, const NameCalls& calls, Answer&& answ
 
 }  // namespace
 
-std::optional<std::optional<StoredEntry>> lookUpStored(Directory& directory, std::string_view component,
-                                                       const NameCalls& calls) {
+StoredAnswer<std::optional<StoredEntry>> lookUpStored(Directory& directory, std::string_view component,
+                                                      const NameCalls& calls) {
   return withStoredNames(directory, calls, [&](auto& names) { return lookUp(names, directory, component); });
 }
 
-std::optional<std::optional<std::string>> findFirstStoredMatch(Directory& directory, std::string_view pattern,
-                                                               const NameCalls& calls) {
+StoredAnswer<std::optional<std::string>> findFirstStoredMatch(Directory& directory, std::string_view pattern,
+                                                              const NameCalls& calls) {
   return withStoredNames(directory, calls, [&](auto& names) { return findFirst(names, directory, pattern); });
 }
 

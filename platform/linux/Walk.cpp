@@ -82,6 +82,11 @@ struct Walk::Place {
     return from == nullptr ? entry : joined(from->shown(), entry);
   }
 
+  // The line for a stored short name that could not be had.
+  Failure failure(const StoredNameFault& fault) const {
+    return Failure{"search " + (fault.entry.empty() ? shown() : shownPath(this, fault.entry)), fault.reason};
+  }
+
   // Dropped when the directory changed in a way that concerns it.
   void forget() {
     aliases.emplace(directory);
@@ -139,14 +144,20 @@ Found Walk::findFirstEntry(std::string_view pattern) {
   if (const auto known = place.firstMatches.find(namePattern); known != place.firstMatches.end())
     return Found(known->second);
 
+  std::optional<StoredNameFault> fault;
   Found first = settled(place, [&] {
     place.interest.addPattern(namePattern);
-    if (place.holdsStoredNames())
-      if (std::optional<std::optional<std::string>> stored = findFirstStoredMatch(place.directory, namePattern))
-        return *stored;
+    fault.reset();
+    if (place.holdsStoredNames()) {
+      StoredAnswer<std::optional<std::string>> stored = findFirstStoredMatch(place.directory, namePattern);
+      if (auto* failed = std::get_if<StoredNameFault>(&stored)) fault = std::move(*failed);
+      if (fault) return std::optional<std::string>();
+      if (std::optional<std::optional<std::string>>& found = std::get<0>(stored)) return *found;
+    }
     return WindowsNames::findFirstMatch(place.directory, *place.aliases, namePattern);
   });
   if (first.failed()) return first;
+  if (fault) return place.failure(*fault);
   if (*first && (*first)->size() >= maxName) return Found(std::nullopt);
   place.firstMatches.emplace(namePattern, *first);
   return first;
@@ -288,11 +299,14 @@ Walk::Outcome<Walk::Place*> Walk::placeFor(Directory directory, const Place* abo
 // is a valid 8.3 name. A long one's alias is worked out later, together
 // with the others of its directory (workOutAliases).
 Walk::Outcome<std::optional<Walk::Named>> Walk::componentIn(Place& place, std::string_view component) {
-  if (place.holdsStoredNames() && !isDotEntry(component))
-    if (std::optional<std::optional<StoredEntry>> stored = lookUpStored(place.directory, component)) {
-      if (!*stored) return std::optional<Named>();
-      return std::optional<Named>(Named{std::move((*stored)->name), std::move((*stored)->shortName)});
+  if (place.holdsStoredNames() && !isDotEntry(component)) {
+    StoredAnswer<std::optional<StoredEntry>> stored = lookUpStored(place.directory, component);
+    if (const auto* fault = std::get_if<StoredNameFault>(&stored)) return place.failure(*fault);
+    if (std::optional<std::optional<StoredEntry>>& found = std::get<0>(stored)) {
+      if (!*found) return std::optional<Named>();
+      return std::optional<Named>(Named{std::move((*found)->name), std::move((*found)->shortName)});
     }
+  }
   const Found entry = entryNamed(place, component);
   if (entry.failed()) return entry.failure();
   if (!*entry) return std::optional<Named>();

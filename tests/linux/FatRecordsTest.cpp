@@ -26,6 +26,7 @@ struct RecordCase {
   Kind kind;
   std::string entryName = {};
   std::optional<std::string> shortName = {};
+  bool damaged = false;
 };
 
 void PrintTo(const RecordCase& c, std::ostream* out) { *out << c.name; }
@@ -42,6 +43,7 @@ TEST_P(FatRecordsTest, DecodesAsTheMountShowsThem) {
   if (c.kind != Kind::entry) return;
   EXPECT_EQ(decoded.entry.name, c.entryName);
   EXPECT_EQ(decoded.entry.shortName, c.shortName);
+  EXPECT_EQ(decoded.entry.damaged, c.damaged);
 }
 
 const FatDisplay win95{Case::asStored, false};
@@ -63,7 +65,16 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{"UniXlateEscape", "CAF:00e9.TXT", "", win95, Kind::entry, "CAF:00e9.TXT", std::nullopt},
         RecordCase{"MsdosHiddenMarkedWithADot", ".secret", "", msdos, Kind::entry, ".secret", "SECRET"},
         RecordCase{"Dot", ".", "", mixed, Kind::dots}, RecordCase{"DotDot", "..", "", mixed, Kind::dots},
-        RecordCase{"LongNameCutToItsField", "ABCDEF~1", std::string(255, 'a'), mixed, Kind::cut}),
+        RecordCase{"LongNameCutToItsField", "ABCDEF~1", std::string(255, 'a'), mixed, Kind::cut},
+        // What no disk of Windows' holds for a short name, or a long name.
+        RecordCase{"DotDotBesideALongName", "..", "x", win95, Kind::entry, "x", std::nullopt, true},
+        RecordCase{"DotBesideALongName", ".", "x", mixed, Kind::entry, "x", std::nullopt, true},
+        RecordCase{"Slash", "A/B", "", win95, Kind::entry, "A/B", std::nullopt, true},
+        RecordCase{"UpAndOver", "../X", "x", win95, Kind::entry, "x", std::nullopt, true},
+        RecordCase{"Star", "*", "x", mixed, Kind::entry, "x", std::nullopt, true},
+        RecordCase{"Space", "A B", "", win95, Kind::entry, "A B", std::nullopt, true},
+        RecordCase{"HiddenDotDot", "...", "", msdos, Kind::entry, "...", std::nullopt, true},
+        RecordCase{"SlashInTheLongName", "LONGFI~1", "../long", win95, Kind::entry, "../long", std::nullopt, true}),
     [](const testing::TestParamInfo<RecordCase>& instance) { return std::string(instance.param.name); });
 
 TEST(FatDisplayTest, FollowsTheMountOptions) {

@@ -18,7 +18,8 @@ using namespace TestSupport;
 struct NtfsCase {
   const char* name;
   std::string argument;  // "{T}" stands for the volume's root
-  std::string result;
+  std::optional<std::string> result;
+  std::string standardError = {};  // a failed run's line, "{T}" as above
 };
 
 void PrintTo(const NtfsCase& c, std::ostream* out) { *out << c.name; }
@@ -54,6 +55,12 @@ class NtfsConversionTest : public testing::TestWithParam<NtfsCase> {
     v.setDosName("linked file.txt", "LINKED~3.TXT");
     v.setDosName("linked note.txt", "LINKED~1.TXT");
     link("linked file.txt", "link of it.txt");
+    // DOS names that no Windows would store, which ntfs-3g takes: a damaged
+    // or hostile disk.
+    makeFile(v / "hostile/spaced dir/report.txt");
+    makeFile(v / "hostile/nine chars dir/report.txt");
+    v.setDosName("hostile/spaced dir", "A B");
+    v.setDosName("hostile/nine chars dir", "ABCDEFGHI");
   }
 
   void link(const std::string& from, const std::string& to) const {
@@ -64,12 +71,20 @@ class NtfsConversionTest : public testing::TestWithParam<NtfsCase> {
   std::optional<NtfsVolume> volume;  // unmounted before the tree goes
 };
 
+// Or, where the disk holds something that is no short name, the run fails
+// naming the entry, rather than answer from it or from the rule.
 TEST_P(NtfsConversionTest, AnswersWithTheStoredNames) {
-  const RunOutcome run = runFresh({substituteTree(GetParam().argument, volume->path())});
-  EXPECT_EQ(run.result, substituteTree(GetParam().result, volume->path()));
-  EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(run.standardError, "");
+  const NtfsCase& c = GetParam();
+  const RunOutcome run = runFresh({substituteTree(c.argument, volume->path())});
+  const std::optional<std::string> expected =
+      c.result ? std::optional(substituteTree(*c.result, volume->path())) : std::nullopt;
+  EXPECT_EQ(run.result, expected);
+  EXPECT_EQ(run.exitStatus, c.result ? 0 : 1);
+  EXPECT_EQ(run.standardError, substituteTree(c.standardError, volume->path()));
+  EXPECT_FALSE(run.workFile);
 }
+
+const std::string noValidShortName = ": the disk holds no valid short name for it\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, NtfsConversionTest,
@@ -93,7 +108,16 @@ INSTANTIATE_TEST_SUITE_P(
                     NtfsCase{"HardLinksWithoutDosNames", "{T}/shared link.txt", "{T}/shared link.txt"},
                     NtfsCase{"HardLinkOfADosNamedFileByRule", "{T}/link of it.txt", "{T}/LINKOF~1.TXT"},
                     NtfsCase{"RuleAliasTypedBack", "{T}/linkof~1.txt", "{T}/linkof~1.txt"},
-                    NtfsCase{"RuleAliasTakenOnDiskLongNameStands", "{T}/linked file.txt", "{T}/linked file.txt"}),
+                    NtfsCase{"RuleAliasTakenOnDiskLongNameStands", "{T}/linked file.txt", "{T}/linked file.txt"},
+                    NtfsCase{"SpaceInADosName", "{T}/hostile/spaced dir/report.txt", std::nullopt,
+                             "getvek: cannot search {T}/hostile/spaced dir" + noValidShortName},
+                    NtfsCase{"NineCharacterDosName", "{T}/hostile/nine chars dir", std::nullopt,
+                             "getvek: cannot search {T}/hostile/nine chars dir" + noValidShortName},
+                    // A search rests on every short name listed before its match.
+                    NtfsCase{"DamagedListedBeforeAMatch", "{T}/hostile/spaced*/report.txt", std::nullopt,
+                             "getvek: cannot search {T}/hostile/nine chars dir" + noValidShortName},
+                    NtfsCase{"DamagedReadInASearch", "{T}/hostile/*~1", std::nullopt,
+                             "getvek: cannot search {T}/hostile/nine chars dir" + noValidShortName}),
     [](const testing::TestParamInfo<NtfsCase>& instance) { return std::string(instance.param.name); });
 
 }  // namespace

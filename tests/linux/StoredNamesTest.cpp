@@ -20,18 +20,19 @@ using TestSupport::TempTree;
 
 class FakeNameCalls : public NameCalls {
  public:
-  std::optional<std::int64_t> type = FUSE_SUPER_MAGIC;
+  std::int64_t type = FUSE_SUPER_MAGIC;  // or -errno
   ssize_t attributeFlags = 4;  // what system.ntfs_attrib answers: a length, or -errno
   // system.ntfs_dos_name of an entry: its value, or its errno; ENODATA for
   // any other.
   std::map<std::string, std::variant<std::string, int>> dosNames;
   // Short name and long name of each FAT entry, in directory order; nothing
-  // when the ioctl fails.
+  // when the ioctl fails with fatError.
   std::optional<std::vector<std::pair<std::string, std::string>>> fatRecords;
+  int fatError = EACCES;
   std::uint64_t inode = 1000;
   mutable int dosNameReads = 0;
 
-  std::optional<std::int64_t> fileSystemType(int) const override { return type; }
+  std::int64_t fileSystemType(int) const override { return type; }
   std::optional<std::uint64_t> inodeNumber(int) const override { return inode; }
   FatDisplay fatDisplay(int) const override { return {FatDisplay::Case::asStored, false}; }
 
@@ -46,8 +47,8 @@ class FakeNameCalls : public NameCalls {
     return static_cast<ssize_t>(held.size());
   }
 
-  bool forEachFatRecord(int, const std::function<bool(const FatRecordPair&)>& visit) const override {
-    if (!fatRecords) return false;
+  int forEachFatRecord(int, const std::function<bool(const FatRecordPair&)>& visit) const override {
+    if (!fatRecords) return fatError;
     for (const auto& [shortName, longName] : *fatRecords) {
       FatRecordPair records{};
       std::memcpy(records[0].d_name, shortName.c_str(), shortName.size() + 1);
@@ -56,24 +57,29 @@ class FakeNameCalls : public NameCalls {
       records[1].d_reclen = static_cast<unsigned short>(longName.size());
       if (!visit(records)) break;
     }
-    return true;
+    return 0;
   }
 };
 
 struct SourceCase {
   const char* name;
-  std::optional<std::int64_t> type;
+  std::int64_t type;
   ssize_t attributeFlags;
   NameSource source;
+  int error = 0;
 };
 
 class NameSourceTest : public testing::TestWithParam<SourceCase> {};
 
+// A refusal is read as for a directory the user may not read; a failure
+// that tells nothing leaves the source unknown, with its errno.
 TEST_P(NameSourceTest, TakesOnlyAPositiveAnswer) {
   FakeNameCalls calls;
   calls.type = GetParam().type;
   calls.attributeFlags = GetParam().attributeFlags;
-  EXPECT_EQ(nameSourceOf(0, calls), GetParam().source);
+  int error = 0;
+  EXPECT_EQ(nameSourceOf(0, calls, &error), GetParam().source);
+  EXPECT_EQ(error, GetParam().error);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -84,7 +90,12 @@ INSTANTIATE_TEST_SUITE_P(
                     SourceCase{"FuseWithoutTheAttribute", FUSE_SUPER_MAGIC, -ENODATA, NameSource::rule},
                     SourceCase{"FuseWithAnotherValue", FUSE_SUPER_MAGIC, 2, NameSource::rule},
                     SourceCase{"Fat", MSDOS_SUPER_MAGIC, -ENOTTY, NameSource::fat},
-                    SourceCase{"StatfsFails", std::nullopt, 4, NameSource::rule}),
+                    SourceCase{"StatfsFails", -EIO, 4, NameSource::unknown, EIO},
+                    SourceCase{"ProbeFails", FUSE_SUPER_MAGIC, -EIO, NameSource::unknown, EIO},
+                    SourceCase{"ProbeOutOfMemory", FUSE_SUPER_MAGIC, -ENOMEM, NameSource::unknown, ENOMEM},
+                    SourceCase{"DaemonGone", FUSE_SUPER_MAGIC, -ENOTCONN, NameSource::unknown, ENOTCONN},
+                    SourceCase{"ProbeRefused", FUSE_SUPER_MAGIC, -EACCES, NameSource::rule},
+                    SourceCase{"ProbeNotPermitted", FUSE_SUPER_MAGIC, -EPERM, NameSource::rule}),
     [](const testing::TestParamInfo<SourceCase>& instance) { return std::string(instance.param.name); });
 
 // A directory that ntfs-3g says holds "long file name.txt", "Program Files",
@@ -98,23 +109,31 @@ class NtfsNamesTest : public testing::Test {
     ASSERT_TRUE(directory);
   }
 
+  // The short name, or the entry; a fault as "fault <entry>: <reason>".
   std::optional<std::string> shortNameOf(std::string_view component) {
-    const auto stored = lookUpStored(*directory, component, calls);
-    EXPECT_TRUE(stored);
-    if (!stored || !*stored) return std::nullopt;
-    return (*stored)->shortName;
+    return described(lookUpStored(*directory, component, calls), [](const StoredEntry& e) { return e.shortName; });
   }
 
   std::optional<std::string> firstMatch(std::string_view pattern) {
-    const auto stored = findFirstStoredMatch(*directory, pattern, calls);
-    EXPECT_TRUE(stored);
-    return stored ? *stored : std::nullopt;
+    return described(findFirstStoredMatch(*directory, pattern, calls), [](const std::string& e) { return e; });
+  }
+
+  template <class T, class Show>
+  static std::optional<std::string> described(const StoredAnswer<T>& stored, Show show) {
+    if (const auto* fault = std::get_if<StoredNameFault>(&stored)) return "fault " + fault->entry + ": " + fault->reason;
+    const std::optional<T>& answer = std::get<0>(stored);
+    EXPECT_TRUE(answer) << "left to the rule";
+    if (!answer || !*answer) return std::nullopt;
+    return show(**answer);
   }
 
   TempTree tree;
   std::optional<Directory> directory;
   FakeNameCalls calls;
 };
+
+const std::string damaged = "fault long file name.txt: the disk holds no valid short name for it";
+const std::string ioError = "Input/output error";
 
 struct DosNameCase {
   const char* name;
@@ -138,7 +157,24 @@ INSTANTIATE_TEST_SUITE_P(
                     DosNameCase{"HeldFoundWithoutCase", "LONG FILE NAME.TXT", "LONGFI~5.TXT", "LONGFI~5.TXT", 1},
                     DosNameCase{"NoneTheLongNameStands", "long file name.txt", ENODATA, "long file name.txt", 1},
                     DosNameCase{"SeveralHardLinksTheRule", "long file name.txt", EMLINK, "LONGFI~1.TXT", 1},
-                    DosNameCase{"MountRootTheRule", "long file name.txt", EPERM, "LONGFI~1.TXT", 1},
+                    // Refused to this user, and not a mount's root: the disk
+                    // may hold another name than the rule's.
+                    DosNameCase{"NotPermittedNoShortForm", "long file name.txt", EPERM, std::nullopt, 1},
+                    DosNameCase{"RefusedNoShortForm", "long file name.txt", EACCES, std::nullopt, 1},
+                    DosNameCase{"ReadFails", "long file name.txt", EIO, "fault long file name.txt: " + ioError, 1},
+                    DosNameCase{"NoMemory", "long file name.txt", ENOMEM,
+                                "fault long file name.txt: Cannot allocate memory", 1},
+                    DosNameCase{"LongerThanAnyShortName", "long file name.txt", ERANGE, damaged, 1},
+                    DosNameCase{"DotDot", "long file name.txt", "..", damaged, 1},
+                    DosNameCase{"Dot", "long file name.txt", ".", damaged, 1},
+                    DosNameCase{"Slash", "long file name.txt", "A/B", damaged, 1},
+                    DosNameCase{"UpAndOver", "long file name.txt", "../X", damaged, 1},
+                    DosNameCase{"Star", "long file name.txt", "*", damaged, 1},
+                    DosNameCase{"Space", "long file name.txt", "A B", damaged, 1},
+                    DosNameCase{"Empty", "long file name.txt", "", damaged, 1},
+                    DosNameCase{"NulInside", "long file name.txt", std::string("A\0B", 3), damaged, 1},
+                    DosNameCase{"NineCharacters", "long file name.txt", "LONGFIL~1", damaged, 1},
+                    DosNameCase{"OemLetter", "long file name.txt", "CAF\xC3\x89~1.TXT", "CAF\xC3\x89~1.TXT", 1},
                     DosNameCase{"ValidShortNameNotRead", "abc.txt", "LONGFI~5.TXT", "abc.txt", 0},
                     DosNameCase{"Missing", "no such file", "LONGFI~5.TXT", std::nullopt, 0}),
     [](const testing::TestParamInfo<DosNameCase>& instance) { return std::string(instance.param.name); });
@@ -156,6 +192,21 @@ TEST_F(NtfsNamesTest, SearchesReadEachShortNameOnceAtMost) {
   EXPECT_EQ(firstMatch("*.html"), std::nullopt);
   EXPECT_EQ(firstMatch("*"), ".");
   EXPECT_EQ(calls.dosNameReads, 0);
+}
+
+// A search stops at a name the disk should not hold, or one refused to this
+// user, before a later entry or the rule could answer in its place; a
+// failure to tell the directory's source is the directory's fault.
+TEST_F(NtfsNamesTest, SearchesStopWhereTheDiskCannotAnswer) {
+  calls.dosNames = {{"long file name.txt", ".."}};
+  EXPECT_EQ(firstMatch("*~5*"), damaged);
+  calls.dosNames = {{"long file name.txt", EACCES}};
+  EXPECT_EQ(firstMatch("*~5*"), std::nullopt);
+  calls.dosNames = {{"long file name.txt", EIO}};
+  EXPECT_EQ(firstMatch("*~5*"), "fault long file name.txt: " + ioError);
+  calls.attributeFlags = -EIO;
+  EXPECT_EQ(firstMatch("*"), "fault : " + ioError);
+  EXPECT_EQ(shortNameOf("ABC.TXT"), "fault : " + ioError);
 }
 
 TEST_F(NtfsNamesTest, NoDotsInTheVolumeRoot) {
@@ -185,12 +236,34 @@ TEST_F(FatNamesTest, AnswersWithTheRecords) {
   EXPECT_EQ(firstMatch("HARDLI~1*"), "hard link.txt");
 }
 
-TEST_F(FatNamesTest, LeftToTheRuleWhenTheRecordsCannotBeRead) {
+// Neither answered from nor by the rule: the entry is named, and its
+// neighbours still answer.
+TEST_F(FatNamesTest, RecordsThatHoldNoShortNameAreFaults) {
+  for (const char* held : {".", "..", "A/B", "../X", "*", "A B", "ABCDEFGHI"}) {
+    SCOPED_TRACE(held);
+    calls.fatRecords->front().first = held;
+    EXPECT_EQ(shortNameOf("long file name.txt"), damaged);
+    EXPECT_EQ(firstMatch("*~2*"), damaged);
+    EXPECT_EQ(shortNameOf("Program Files"), "PROGRA~1");
+  }
+  calls.fatRecords->front() = {"LONGFI~2.TXT", "../long file name.txt"};
+  EXPECT_EQ(firstMatch("*.txt"), "fault ../long file name.txt: the disk holds no valid short name for it");
+}
+
+// Records this user may not read, or cut short, leave the rule, which cannot
+// list them either; a failure that tells nothing is the directory's fault.
+TEST_F(FatNamesTest, LeftToTheRuleOnlyWhereTheRecordsTellNothing) {
+  const auto leftToTheRule = [](const auto& stored) {
+    const auto* answer = std::get_if<0>(&stored);
+    return answer && !*answer;
+  };
   calls.fatRecords.reset();
-  EXPECT_FALSE(lookUpStored(*directory, "long file name.txt", calls));
-  EXPECT_FALSE(findFirstStoredMatch(*directory, "*~2*", calls));
+  EXPECT_TRUE(leftToTheRule(lookUpStored(*directory, "long file name.txt", calls)));
+  EXPECT_TRUE(leftToTheRule(findFirstStoredMatch(*directory, "*~2*", calls)));
+  calls.fatError = EIO;
+  EXPECT_EQ(shortNameOf("long file name.txt"), "fault : " + ioError);
   calls.fatRecords = {{{"ABCDEF~1", std::string(255, 'a')}}};
-  EXPECT_FALSE(lookUpStored(*directory, "ABC.TXT", calls));
+  EXPECT_TRUE(leftToTheRule(lookUpStored(*directory, "ABC.TXT", calls)));
 }
 
 }  // namespace
