@@ -17,6 +17,7 @@ namespace {
 
 using WindowsNames::AliasAssignment;
 using WindowsNames::isShortName;
+using WindowsNames::listedBefore;
 using WindowsNames::matchesWildcards;
 using WindowsNames::WildcardPattern;
 
@@ -28,9 +29,12 @@ struct StoredAlias {
 };
 
 // ntfs-3g: each entry's DOS name is an extended attribute, read only when an
-// answer needs it. Its listing is the NTFS index, in the volume's own order.
+// answer needs it. Its listing is the NTFS index, whose blocks come in the
+// order they are stored in: a search orders the entries itself.
 class NtfsNames {
  public:
+  static constexpr bool collated = true;
+
   NtfsNames(Directory& directory, const NameCalls& calls) : directory_(directory), calls_(calls) {}
 
   // The value is upper-case, without a terminator. ENODATA: the entry has
@@ -80,6 +84,8 @@ class NtfsNames {
 // be read, or hold a long name cut short, is left to the rule.
 class FatNames {
  public:
+  static constexpr bool collated = false;
+
   FatNames(Directory& directory, const NameCalls& calls)
       : directory_(directory), calls_(calls), display_(calls.fatDisplay(directory.descriptor())) {}
 
@@ -239,14 +245,13 @@ std::optional<std::string> firstMatchingByRule(Directory& directory, const std::
   return std::nullopt;
 }
 
-// One streaming pass, stopped at the first match. Entries whose short names
-// cannot be read are worked out by rule after it, a bounded batch at a time:
-// one listed before the first match may come first.
+// FAT lists a directory in the order Windows does: one streaming pass,
+// stopped at the first match. Entries whose short names cannot be read are
+// worked out by rule after it, a bounded batch at a time: one listed before
+// the first match may come first.
 template <class Names>
-std::optional<std::optional<std::string>> findFirst(Names& names, Directory& directory, std::string_view pattern) {
-  if (!directory.readable()) return std::optional<std::string>();
-  const WildcardPattern wildcards = WindowsNames::translateWildcards(pattern);
-  if (WindowsNames::reportsDotEntries(wildcards) && !names.isVolumeRoot()) return std::optional<std::string>(".");
+std::optional<std::optional<std::string>> findFirstListed(Names& names, Directory& directory,
+                                                          const WildcardPattern& wildcards) {
   const bool shortNamesMayMatch = WindowsNames::mayMatchShortName(wildcards);
   constexpr std::size_t batch = 256;
   for (std::size_t skip = 0;;) {
@@ -274,6 +279,60 @@ std::optional<std::optional<std::string>> findFirst(Names& names, Directory& dir
     if (first || unknown.size() < batch) return first;
     skip = listed;
   }
+}
+
+// ntfs-3g hands a large directory over in the storage order of its index
+// blocks, not in the collation order Windows lists it in: the whole
+// directory is passed, and the match that collates first is kept, placed by
+// its long name even where only its short name matched, as the rule's
+// search places it. An entry that collates after the best match so far
+// cannot win, so its DOS name is never read. Entries whose short names
+// cannot be read are worked out by rule, the first-collated batch at a time.
+template <class Names>
+std::optional<std::optional<std::string>> findFirstCollated(Names& names, Directory& directory,
+                                                            const WildcardPattern& wildcards) {
+  const bool shortNamesMayMatch = WindowsNames::mayMatchShortName(wildcards);
+  std::optional<std::string> first;
+  std::optional<std::string> after;  // where this batch of unknown ones begins
+  WindowsNames::AliasCandidates unknown;
+  const auto mayComeFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
+  for (;;) {
+    // A later pass meets no new match by long or stored name: every entry
+    // before `first` was weighed in the first.
+    const bool read = names.forEachEntry([&](std::string_view name, auto&& storedAlias) {
+      if (!mayComeFirst(name) || (after && !listedBefore(*after, name))) return true;
+      if (matchesWildcards(wildcards, name)) {
+        first = name;
+        return true;
+      }
+      if (!shortNamesMayMatch || isShortName(name)) return true;
+      const StoredAlias alias = storedAlias();
+      if (alias.state == StoredAlias::State::held && matchesWildcards(wildcards, alias.text))
+        first = name;
+      else if (alias.state == StoredAlias::State::unknown)
+        unknown.offer(name);
+      return true;
+    });
+    if (!read) return std::optional<std::string>();
+    std::vector<std::string> before;
+    for (const std::string& name : unknown.names())
+      if (mayComeFirst(name)) before.push_back(name);
+    if (std::optional<std::string> byRule = firstMatchingByRule(directory, before, wildcards)) return byRule;
+    if (unknown.complete() || before.size() < unknown.names().size()) return first;
+    after = before.back();
+    unknown = WindowsNames::AliasCandidates(after);
+  }
+}
+
+template <class Names>
+std::optional<std::optional<std::string>> findFirst(Names& names, Directory& directory, std::string_view pattern) {
+  if (!directory.readable()) return std::optional<std::string>();
+  const WildcardPattern wildcards = WindowsNames::translateWildcards(pattern);
+  if (WindowsNames::reportsDotEntries(wildcards) && !names.isVolumeRoot()) return std::optional<std::string>(".");
+  if constexpr (Names::collated)
+    return findFirstCollated(names, directory, wildcards);
+  else
+    return findFirstListed(names, directory, wildcards);
 }
 
 // Calls `answer` with the directory's stored names; nothing when the rule
