@@ -300,12 +300,15 @@ std::optional<std::optional<std::string>> findFirstCollated(Names& names, Direct
     // A later pass meets no new match by long or stored name: every entry
     // before `first` was weighed in the first.
     const bool read = names.forEachEntry([&](std::string_view name, auto&& storedAlias) {
+      // Where no short name can match, an entry's own name decides, and the
+      // many that do not match are never weighed against the best match.
+      if (!shortNamesMayMatch && !matchesWildcards(wildcards, name)) return true;
       if (!mayComeFirst(name) || (after && !listedBefore(*after, name))) return true;
       if (matchesWildcards(wildcards, name)) {
         first = name;
         return true;
       }
-      if (!shortNamesMayMatch || isShortName(name)) return true;
+      if (isShortName(name)) return true;
       const StoredAlias alias = storedAlias();
       if (alias.state == StoredAlias::State::held && matchesWildcards(wildcards, alias.text))
         first = name;
