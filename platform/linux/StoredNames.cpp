@@ -18,6 +18,7 @@ namespace {
 
 using WindowsNames::AliasAssignment;
 using WindowsNames::isShortName;
+using WindowsNames::listedBefore;
 using WindowsNames::matchesWildcards;
 using WindowsNames::WildcardPattern;
 
@@ -71,9 +72,12 @@ bool isMountRoot(const Directory& directory, std::string_view name) {
 }
 
 // ntfs-3g: each entry's DOS name is an extended attribute, read only when an
-// answer needs it. Its listing is the NTFS index, in the volume's own order.
+// answer needs it. Its listing is the NTFS index, whose blocks come in the
+// order they are stored in: a search orders the entries itself.
 class NtfsNames : public NameTrouble {
  public:
+  static constexpr bool collated = true;
+
   NtfsNames(Directory& directory, const NameCalls& calls) : directory_(directory), calls_(calls) {}
 
   // The value is upper-case, without a terminator. Only ENODATA says that
@@ -140,6 +144,8 @@ class NtfsNames : public NameTrouble {
 // be read, or hold a long name cut short, is left to the rule.
 class FatNames : public NameTrouble {
  public:
+  static constexpr bool collated = false;
+
   FatNames(Directory& directory, const NameCalls& calls)
       : directory_(directory), calls_(calls), display_(calls.fatDisplay(directory.descriptor())) {}
 
@@ -304,15 +310,14 @@ std::optional<std::string> firstMatchingByRule(Directory& directory, const std::
   return std::nullopt;
 }
 
-// One streaming pass, stopped at the first match. Entries whose short names
-// cannot be read are worked out by rule after it, a bounded batch at a time:
-// one listed before the first match may come first.
+// FAT lists a directory in the order Windows does: one streaming pass,
+// stopped at the first match. Entries whose short names cannot be read are
+// worked out by rule after it, a bounded batch at a time: one listed before
+// the first match may come first.
 template <class Names>
-StoredAnswer<std::optional<std::string>> findFirst(Names& names, Directory& directory, std::string_view pattern) {
+StoredAnswer<std::optional<std::string>> findFirstListed(Names& names, Directory& directory,
+                                                         const WildcardPattern& wildcards) {
   using Entry = std::optional<std::string>;
-  if (!directory.readable()) return Entry();
-  const WildcardPattern wildcards = WindowsNames::translateWildcards(pattern);
-  if (WindowsNames::reportsDotEntries(wildcards) && !names.isVolumeRoot()) return Entry(".");
   const bool shortNamesMayMatch = WindowsNames::mayMatchShortName(wildcards);
   constexpr std::size_t batch = 256;
   for (std::size_t skip = 0;;) {
@@ -341,6 +346,67 @@ StoredAnswer<std::optional<std::string>> findFirst(Names& names, Directory& dire
     if (first || unknown.size() < batch) return first;
     skip = listed;
   }
+}
+
+// ntfs-3g hands a large directory over in the storage order of its index
+// blocks, not in the collation order Windows lists it in: the whole
+// directory is passed, and the match that collates first is kept, placed by
+// its long name even where only its short name matched, as the rule's
+// search places it. An entry that collates after the best match so far
+// cannot win, so its DOS name is never read. Entries whose short names
+// cannot be read are worked out by rule, the first-collated batch at a time.
+template <class Names>
+StoredAnswer<std::optional<std::string>> findFirstCollated(Names& names, Directory& directory,
+                                                           const WildcardPattern& wildcards) {
+  using Entry = std::optional<std::string>;
+  const bool shortNamesMayMatch = WindowsNames::mayMatchShortName(wildcards);
+  std::optional<std::string> first;
+  std::optional<std::string> after;  // where this batch of unknown ones begins
+  WindowsNames::AliasCandidates unknown;
+  const auto mayComeFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
+  for (;;) {
+    // A later pass meets no new match by long or stored name: every entry
+    // before `first` was weighed in the first.
+    const bool read = names.forEachEntry([&](std::string_view name, auto&& storedAlias) {
+      // Where no short name can match, an entry's own name decides, and the
+      // many that do not match are never weighed against the best match.
+      if (!shortNamesMayMatch && !matchesWildcards(wildcards, name)) return true;
+      if (!mayComeFirst(name) || (after && !listedBefore(*after, name))) return true;
+      if (matchesWildcards(wildcards, name)) {
+        first = name;
+        return true;
+      }
+      if (isShortName(name)) return true;
+      const StoredAlias alias = storedAlias();
+      if (names.stopped()) return false;
+      if (alias.state == StoredAlias::State::held && matchesWildcards(wildcards, alias.text))
+        first = name;
+      else if (alias.state == StoredAlias::State::unknown)
+        unknown.offer(name);
+      return true;
+    });
+    if (names.stopped()) return names.verdict(Entry());
+    if (!read) return Entry();
+    std::vector<std::string> before;
+    for (const std::string& name : unknown.names())
+      if (mayComeFirst(name)) before.push_back(name);
+    if (Entry byRule = firstMatchingByRule(directory, before, wildcards)) return byRule;
+    if (unknown.complete() || before.size() < unknown.names().size()) return first;
+    after = before.back();
+    unknown = WindowsNames::AliasCandidates(after);
+  }
+}
+
+template <class Names>
+StoredAnswer<std::optional<std::string>> findFirst(Names& names, Directory& directory, std::string_view pattern) {
+  using Entry = std::optional<std::string>;
+  if (!directory.readable()) return Entry();
+  const WildcardPattern wildcards = WindowsNames::translateWildcards(pattern);
+  if (WindowsNames::reportsDotEntries(wildcards) && !names.isVolumeRoot()) return Entry(".");
+  if constexpr (Names::collated)
+    return findFirstCollated(names, directory, wildcards);
+  else
+    return findFirstListed(names, directory, wildcards);
 }
 
 // Calls `answer` with the directory's stored names; nothing when the rule

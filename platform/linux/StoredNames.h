@@ -1,7 +1,7 @@
 // Lookups and searches in a directory whose disk holds Windows' own short
-// names (NameSource.h): there the stored name is the answer, the listing is
-// already in Windows' order, and a search is one streaming pass that takes
-// the first entry matching by its long or its stored short name. Each
+// names (NameSource.h): there the stored name is the answer, and a search
+// is one streaming pass that takes the first entry, in the order Windows
+// lists that disk, matching by its long or its stored short name. Each
 // answers nothing at all for a directory whose short names are made by rule:
 // the caller then applies the rule.
 //
@@ -58,9 +58,11 @@ struct StoredEntry {
 StoredAnswer<std::optional<StoredEntry>> lookUpStored(Directory& directory, std::string_view component,
                                                       const NameCalls& calls = NameCalls::system());
 
-// The first entry listed that the pattern matches by its long or its short
-// name, as FindFirstFile reports it (its long name); "." first outside the
-// volume's root when the pattern matches it. Nothing inside when none does.
+// The first entry that the pattern matches by its long or its short name,
+// as FindFirstFile reports it (its long name), in the order Windows lists
+// the disk: NTFS's collation of the long names (WindowsNames::listedBefore),
+// FAT's directory order. "." first outside the volume's root when the
+// pattern matches it. Nothing inside when none does.
 StoredAnswer<std::optional<std::string>> findFirstStoredMatch(Directory& directory, std::string_view pattern,
                                                               const NameCalls& calls = NameCalls::system());
 

@@ -4,12 +4,19 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "tests/Placeholders.h"
 #include "tests/linux/NtfsVolume.h"
 #include "tests/linux/TestTree.h"
+#include "tests/windowsnames/FakeDirectory.h"
+#include "windowsnames/AliasAssignment.h"
+#include "windowsnames/DirectorySearch.h"
 
 namespace {
 
@@ -119,5 +126,111 @@ INSTANTIATE_TEST_SUITE_P(
                     NtfsCase{"DamagedReadInASearch", "{T}/hostile/*~1", std::nullopt,
                              "getvek: cannot search {T}/hostile/nine chars dir" + noValidShortName}),
     [](const testing::TestParamInfo<NtfsCase>& instance) { return std::string(instance.param.name); });
+
+// Directories whose index outgrows its file record, their entries made in a
+// shuffled order: ntfs-3g hands them over in the order their index blocks
+// are stored, yet a search answers with the first in NTFS's collation, the
+// entry the rule's search takes for the same names and short names.
+struct ShuffledDirectory {
+  const char* name;
+  const char* format;  // of entry N
+  int entries;
+  bool dosNames;  // each the alias Windows gives it in creation order
+};
+
+const ShuffledDirectory shuffledDirectories[] = {{"forty", "Project plan %03d.docx", 40, false},
+                                                 {"sixty4", "Project plan %03d.docx", 64, false},
+                                                 {"hundreds", "Quarterly report %03d.xlsx", 300, true}};
+
+std::vector<std::string> creationOrder(const ShuffledDirectory& directory) {
+  std::vector<std::string> names;
+  for (int number = 0; number < directory.entries; ++number) {
+    char name[64];
+    std::snprintf(name, sizeof name, directory.format, number);
+    names.emplace_back(name);
+  }
+  std::shuffle(names.begin(), names.end(), std::mt19937(24));
+  return names;
+}
+
+// What the rule's search answers for the same names made in the same order:
+// the alias of its match where the disk holds aliases, else the long name.
+std::string emulationAnswer(const ShuffledDirectory& directory, const std::string& pattern) {
+  TestSupport::FakeDirectory fake = TestSupport::FakeDirectory::createdInOrder(creationOrder(directory));
+  WindowsNames::AliasAssignment aliases(fake);
+  const std::optional<std::string> first = WindowsNames::findFirstMatch(fake, aliases, pattern);
+  if (!first) return "bAd";
+  const std::optional<std::string> alias = directory.dosNames ? aliases.aliasOf(*first) : first;
+  return std::string("{T}/") + directory.name + "/" + alias.value_or("no alias");
+}
+
+struct OrderCase {
+  const char* name;
+  const ShuffledDirectory& directory;
+  std::string pattern;
+  std::string result;  // "{T}" stands for the volume's root
+};
+
+void PrintTo(const OrderCase& c, std::ostream* out) { *out << c.name; }
+
+// One volume for every case: mounting is slow.
+class NtfsOrderTest : public testing::TestWithParam<OrderCase> {
+ protected:
+  static void SetUpTestSuite() {
+    if (NtfsVolume::whyNotAvailable()) return;
+    tree = new TempTree();
+    volume = new NtfsVolume(*tree / "volume.img", tree->makeDirectory("NTFS"));
+    for (const ShuffledDirectory& directory : shuffledDirectories) {
+      const std::vector<std::string> names = creationOrder(directory);
+      TestSupport::FakeDirectory fake = TestSupport::FakeDirectory::createdInOrder(names);
+      WindowsNames::AliasAssignment aliases(fake);
+      for (const std::string& name : names) {
+        const std::string entry = std::string(directory.name) + "/" + name;
+        makeFile(*volume / entry);
+        if (directory.dosNames) volume->setDosName(entry, aliases.aliasOf(name).value());
+      }
+    }
+  }
+  static void TearDownTestSuite() {
+    delete volume;
+    delete tree;
+  }
+  void SetUp() override {
+    if (const std::optional<std::string> reason = NtfsVolume::whyNotAvailable()) GTEST_SKIP() << *reason;
+    ASSERT_NE(volume, nullptr) << "the volume could not be made";
+  }
+
+  static TempTree* tree;
+  static NtfsVolume* volume;  // unmounted before the tree goes
+};
+TempTree* NtfsOrderTest::tree = nullptr;
+NtfsVolume* NtfsOrderTest::volume = nullptr;
+
+TEST_P(NtfsOrderTest, FirstMatchInCollationOrder) {
+  const OrderCase& c = GetParam();
+  EXPECT_EQ(emulationAnswer(c.directory, c.pattern), c.result);
+  const RunOutcome run = runFresh({*volume / c.directory.name + "/" + c.pattern});
+  EXPECT_EQ(run.result, substituteTree(c.result, volume->path()));
+  EXPECT_EQ(run.exitStatus, 0);
+}
+
+const ShuffledDirectory& forty = shuffledDirectories[0];
+const ShuffledDirectory& sixtyFour = shuffledDirectories[1];
+const ShuffledDirectory& hundreds = shuffledDirectories[2];
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NtfsOrderTest,
+    testing::Values(OrderCase{"FortyByLongName", forty, "Project*", "{T}/forty/Project plan 000.docx"},
+                    OrderCase{"FortyByExtension", forty, "*.docx", "{T}/forty/Project plan 000.docx"},
+                    OrderCase{"FortyEndingInNine", forty, "*9.docx", "{T}/forty/Project plan 009.docx"},
+                    OrderCase{"SixtyFourByLongName", sixtyFour, "Project*", "{T}/sixty4/Project plan 000.docx"},
+                    OrderCase{"SixtyFourQuestionMark", sixtyFour, "project plan 05?.docx",
+                              "{T}/sixty4/Project plan 050.docx"},
+                    OrderCase{"HundredsByLongName", hundreds, "Quarterly*", "{T}/hundreds/QU6006~1.XLS"},
+                    OrderCase{"HundredsByExtension", hundreds, "*.xlsx", "{T}/hundreds/QU6006~1.XLS"},
+                    OrderCase{"HundredsOnlyThroughDosNames", hundreds, "QU*~1.XLS", "{T}/hundreds/QU6006~1.XLS"},
+                    OrderCase{"HundredsAmongDosNamesOnly", hundreds, "QUARTE~?.XLS", "{T}/hundreds/QUARTE~3.XLS"},
+                    OrderCase{"HundredsNoneFromFive", hundreds, "QUARTE~5*", "bAd"}),
+    [](const testing::TestParamInfo<OrderCase>& instance) { return std::string(instance.param.name); });
 
 }  // namespace

@@ -209,6 +209,18 @@ TEST_F(NtfsNamesTest, SearchesStopWhereTheDiskCannotAnswer) {
   EXPECT_EQ(shortNameOf("ABC.TXT"), "fault : " + ioError);
 }
 
+// ntfs-3g lists in whatever order its index blocks are stored: the match
+// that collates first wins, one found through its DOS name at its long
+// name's place, and no DOS name of an entry collating after the best match
+// found is read, whatever the listing order.
+TEST_F(NtfsNamesTest, SearchesTakeTheFirstInCollationOrder) {
+  calls.dosNames = {{"long file name.txt", "PLONGF~1.TXT"}, {"Program Files", "HPROGR~1"}};
+  EXPECT_EQ(firstMatch("H*"), "hard link.txt");
+  EXPECT_EQ(calls.dosNameReads, 0);
+  EXPECT_EQ(firstMatch("P*"), "long file name.txt");
+  EXPECT_EQ(calls.dosNameReads, 2);  // "hard link.txt" and "long file name.txt"
+}
+
 TEST_F(NtfsNamesTest, NoDotsInTheVolumeRoot) {
   calls.inode = 5;
   EXPECT_NE(firstMatch("*"), ".");
