@@ -121,28 +121,37 @@ Status lockProgramDirectory(const std::wstring& directory) {
   }
 }
 
-// The path a handle's file stands under, as the system resolves it.
-std::wstring finalPathOf(HANDLE handle) {
-  std::wstring path(MAX_PATH, L'\0');
+// The text a call writes into a buffer it is given, the buffer grown until
+// it fits; nothing when the call fails (GetLastError says why). `call` gives
+// the length it wrote, or the size it needs (its terminator included) when
+// the buffer is too small.
+template <typename Call>
+std::optional<std::wstring> answerOf(std::size_t initialSize, Call call) {
+  std::wstring text(initialSize, L'\0');
   for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
+    const DWORD length = call(text.data(), static_cast<DWORD>(text.size()));
+    if (length == 0) return std::nullopt;
+    if (length < text.size()) {
+      text.resize(length);
+      return text;
     }
-    path.resize(length + 1);
+    text.resize(std::max<std::size_t>(length, text.size() + 1));
   }
 }
 
-bool equalWithoutCase(std::wstring_view text, std::wstring_view other) {
-  return ::CompareStringOrdinal(text.data(), static_cast<int>(text.size()), other.data(),
-                                static_cast<int>(other.size()), TRUE) == CSTR_EQUAL;
+// The path a handle's file stands under, as the system resolves it.
+std::wstring finalPathOf(HANDLE handle) {
+  return answerOf(MAX_PATH, [&](wchar_t* buffer, DWORD size) {
+           return ::GetFinalPathNameByHandleW(handle, buffer, size, 0);
+         }).value_or(std::wstring());
 }
 
 // Whether the file open at `handle` is the entry `name` of `directory`
 // itself. Under Wine a Unix symbolic link is opened as the file it points
-// to, with nothing to tell it apart but where the file really is.
+// to, with nothing to tell it apart but where the file really is. The name is
+// compared exactly: the tool always creates "VEK.TX", and NTFS keeps a name
+// as it was made, so a final name that differs only in case ("vek.tx", a
+// link's target beside it under Wine) is some other file.
 bool standsUnderItsName(HANDLE handle, const std::wstring& directory, std::wstring_view name) {
   const HANDLE opened = ::CreateFileW(directory.c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -153,7 +162,7 @@ bool standsUnderItsName(HANDLE handle, const std::wstring& directory, std::wstri
   if (expected.empty()) return false;
   if (expected.back() != L'\\') expected += L'\\';
   expected += name;
-  return equalWithoutCase(finalPathOf(handle), expected);
+  return finalPathOf(handle) == expected;
 }
 
 // A work file left by an earlier run: a plain disk file with this name
@@ -226,16 +235,9 @@ bool namesNoFile(std::wstring_view path) {
 }
 
 std::optional<std::wstring> shortPathOf(const std::wstring& longPath) {
-  std::wstring shortPath(std::max<std::size_t>(longPath.size() + 1, MAX_PATH), L'\0');
-  for (;;) {
-    const DWORD length = ::GetShortPathNameW(longPath.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
-    if (length == 0) return std::nullopt;
-    if (length < shortPath.size()) {
-      shortPath.resize(length);
-      return shortPath;
-    }
-    shortPath.resize(length);  // the size it needs, NUL included
-  }
+  return answerOf(std::max<std::size_t>(longPath.size() + 1, MAX_PATH), [&](wchar_t* buffer, DWORD size) {
+    return ::GetShortPathNameW(longPath.c_str(), buffer, size);
+  });
 }
 
 bool isWideSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
