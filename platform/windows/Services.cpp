@@ -6,10 +6,12 @@
 #include "platform/Platform.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/windows/RunLock.h"
 #include "windowsnames/DosDeviceName.h"
@@ -175,6 +177,47 @@ bool isLeftWorkFile(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION information{};
   return ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &information) &&
          (information.dwFileAttributes & foreign) == 0 && information.nNumberOfLinks == 1;
+}
+
+// The file a name stands for, by its volume and its index there: where the
+// run's own file is.
+struct FileIdentity {
+  DWORD volume = 0, indexHigh = 0, indexLow = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> identityOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(handle, &information)) return std::nullopt;
+  return FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+}
+
+// 0 when `path` names the file open at `handle`, else why not:
+// ERROR_FILE_INVALID when it names another file.
+DWORD whyNotTheFileOf(const std::wstring& path, HANDLE handle) {
+  const HANDLE named = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return ::GetLastError();
+  const std::optional<FileIdentity> own = identityOf(handle);
+  const std::optional<FileIdentity> other = identityOf(named);
+  const DWORD error = own && other ? 0 : ::GetLastError();
+  ::CloseHandle(named);
+  if (error != 0) return error;
+  return *own == *other ? 0 : ERROR_FILE_INVALID;
+}
+
+// The file open at `handle` given the name `path`, never replacing a file
+// under it. FILE_RENAME_INFO ends in the name it carries.
+bool renameThrough(HANDLE handle, const std::wstring& path) {
+  const std::size_t nameBytes = path.size() * sizeof(wchar_t);
+  std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
+  auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;  // a full path, as kernel32 documents it
+  rename->FileNameLength = static_cast<DWORD>(nameBytes);
+  std::memcpy(rename->FileName, path.c_str(), nameBytes + sizeof(wchar_t));
+  return ::SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 // Text crosses to the conversion in the system's narrow code page, but only
@@ -345,16 +388,23 @@ Status Services::takeProgramDirectory() {
     }
     path.resize(path.size() * 2);  // cut short: a directory longer than MAX_PATH
   }
-  directory_ = path.substr(0, path.rfind(L'\\'));
+  return takeDirectory(path.substr(0, path.rfind(L'\\')));
+}
+
+Status Services::takeDirectory(std::wstring directory) {
+  directory_ = std::move(directory);
   return lockProgramDirectory(directory_);
 }
 
 // Made new (CREATE_NEW), so that nothing that stood under the name is ever
-// written; share mode 0 keeps anybody else from opening it meanwhile.
+// written. Share mode 0 keeps anybody else from opening it while the run
+// holds it, and so from renaming or deleting it, which needs it open: its
+// name stays its own. DELETE: it is given its final name, or removed,
+// through this handle.
 Status Services::createWorkFile(std::string_view name) {
   workPath_ = pathOf(name);
   const auto create = [&] {
-    return ::CreateFileW(workPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    return ::CreateFileW(workPath_.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   };
   HANDLE handle = create();
@@ -397,28 +447,45 @@ Status Services::writeWorkFile(std::string_view bytes) {
   return {};
 }
 
-Status Services::closeWorkFile() {
-  const HANDLE handle = handleOf(workFile_);
-  workFile_ = nullptr;
-  if (!::CloseHandle(handle)) return failure(L"close " + workPath_, ::GetLastError());
-  return {};
-}
+// The handle stays open until the result has its name: closed here, it
+// would leave the work name free for anybody to put another file under
+// before the rename. What was written through it is in the file already;
+// publishWorkFile closes it.
+Status Services::closeWorkFile() { return {}; }
 
 // Never replaces a result that is still there: the caller has not read it.
+// The run's own file is renamed through its own handle, so nothing put under
+// the work name can be published. Under Wine a process on the Unix side is
+// held by no share mode, and Wine renames whatever the name the file was
+// opened under stands for: a final name that then stands for another file
+// fails the run rather than answer.
 Status Services::publishWorkFile(std::string_view name) {
   const std::wstring finalPath = pathOf(name);
-  if (::MoveFileW(workPath_.c_str(), finalPath.c_str())) return {};
-  const DWORD error = ::GetLastError();
-  Failure failed = failure(L"rename " + workPath_ + L" to " + finalPath, error);
-  failed.worthRetrying = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-  return failed;
+  const std::wstring action = L"rename " + workPath_ + L" to " + finalPath;
+  const HANDLE handle = handleOf(workFile_);
+  workFile_ = nullptr;
+  Status status;
+  if (!renameThrough(handle, finalPath)) {
+    const DWORD error = ::GetLastError();
+    status = failure(action, error);
+    status->worthRetrying = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+  } else if (const DWORD error = whyNotTheFileOf(finalPath, handle)) {
+    status = failure(action, error);
+  }
+  if (!::CloseHandle(handle) && !status) status = failure(L"close " + workPath_, ::GetLastError());
+  return status;
 }
 
+// Removed through the run's own handle: never a file that took the name.
 Status Services::discardWorkFile() {
-  if (workFile_ != nullptr) ::CloseHandle(handleOf(workFile_));
+  const HANDLE handle = handleOf(workFile_);
   workFile_ = nullptr;
-  if (!::DeleteFileW(workPath_.c_str())) return failure(L"remove " + workPath_, ::GetLastError());
-  return {};
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  Status status;
+  if (!::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition))
+    status = failure(L"remove " + workPath_, ::GetLastError());
+  ::CloseHandle(handle);
+  return status;
 }
 
 // Searched wide; an entry that the code page can name neither by its long
