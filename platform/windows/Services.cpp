@@ -271,10 +271,30 @@ HANDLE findNamedEntry(const std::wstring& pattern, std::string& name) {
   return INVALID_HANDLE_VALUE;
 }
 
+bool isWideSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Whether the running Windows opens `path` as a device. GetFullPathNameW
+// gives "\\.\NAME" for such a path, by the rule of the Windows it runs on:
+// Windows 10 takes "C:\t2\nul.txt" for NUL, Windows 11 for a file. A path
+// that begins with two separators (a prefix, or a server's share) it gives
+// back as typed, and one it cannot take it does not answer: there the fixed
+// rule decides.
+bool opensAsDevice(const std::wstring& path) {
+  const bool givenBackAsTyped = path.size() >= 2 && isWideSeparator(path[0]) && isWideSeparator(path[1]);
+  if (!givenBackAsTyped) {
+    const std::optional<std::wstring> full = answerOf(MAX_PATH, [&](wchar_t* buffer, DWORD size) {
+      return ::GetFullPathNameW(path.c_str(), size, buffer, nullptr);
+    });
+    constexpr std::wstring_view device = L"\\\\.\\";
+    if (full) return full->starts_with(device) && full->find_first_of(L"\\/", device.size()) == std::wstring::npos;
+  }
+  return WindowsNames::opensAsDosDevice(path);
+}
+
 // No Windows name holds "<", ">" or '"', which GetShortPathNameW would take
 // for wildcards, and a path Windows opens as a device names no file.
-bool namesNoFile(std::wstring_view path) {
-  return path.find_first_of(L"<>\"") != std::wstring_view::npos || WindowsNames::opensAsDosDevice(path);
+bool namesNoFile(const std::wstring& path) {
+  return path.find_first_of(L"<>\"") != std::wstring::npos || opensAsDevice(path);
 }
 
 std::optional<std::wstring> shortPathOf(const std::wstring& longPath) {
@@ -282,8 +302,6 @@ std::optional<std::wstring> shortPathOf(const std::wstring& longPath) {
     return ::GetShortPathNameW(longPath.c_str(), buffer, size);
   });
 }
-
-bool isWideSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // Whether looking `component` up as the last component of the text typed so
 // far reaches the entry that the whole path reaches through it. Windows takes
