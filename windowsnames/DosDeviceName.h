@@ -1,6 +1,9 @@
 // Names that Windows opens as a device (the console, NUL, a serial or
 // parallel port) rather than looking them up as files: such a path has no
-// short form.
+// short form. The Windows build asks the running system first
+// (GetFullPathNameW); this fixed rule decides only where that call cannot
+// tell: a path after "\\.\" or "\\?\", which it gives back as typed, and a
+// path it fails on.
 #pragma once
 
 #include <string_view>

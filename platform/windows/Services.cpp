@@ -6,10 +6,12 @@
 #include "platform/Platform.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/windows/RunLock.h"
 #include "windowsnames/DosDeviceName.h"
@@ -121,28 +123,37 @@ Status lockProgramDirectory(const std::wstring& directory) {
   }
 }
 
-// The path a handle's file stands under, as the system resolves it.
-std::wstring finalPathOf(HANDLE handle) {
-  std::wstring path(MAX_PATH, L'\0');
+// The text a call writes into a buffer it is given, the buffer grown until
+// it fits; nothing when the call fails (GetLastError says why). `call` gives
+// the length it wrote, or the size it needs (its terminator included) when
+// the buffer is too small.
+template <typename Call>
+std::optional<std::wstring> answerOf(std::size_t initialSize, Call call) {
+  std::wstring text(initialSize, L'\0');
   for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
+    const DWORD length = call(text.data(), static_cast<DWORD>(text.size()));
+    if (length == 0) return std::nullopt;
+    if (length < text.size()) {
+      text.resize(length);
+      return text;
     }
-    path.resize(length + 1);
+    text.resize(std::max<std::size_t>(length, text.size() + 1));
   }
 }
 
-bool equalWithoutCase(std::wstring_view text, std::wstring_view other) {
-  return ::CompareStringOrdinal(text.data(), static_cast<int>(text.size()), other.data(),
-                                static_cast<int>(other.size()), TRUE) == CSTR_EQUAL;
+// The path a handle's file stands under, as the system resolves it.
+std::wstring finalPathOf(HANDLE handle) {
+  return answerOf(MAX_PATH, [&](wchar_t* buffer, DWORD size) {
+           return ::GetFinalPathNameByHandleW(handle, buffer, size, 0);
+         }).value_or(std::wstring());
 }
 
 // Whether the file open at `handle` is the entry `name` of `directory`
 // itself. Under Wine a Unix symbolic link is opened as the file it points
-// to, with nothing to tell it apart but where the file really is.
+// to, with nothing to tell it apart but where the file really is. The name is
+// compared exactly: the tool always creates "VEK.TX", and NTFS keeps a name
+// as it was made, so a final name that differs only in case ("vek.tx", a
+// link's target beside it under Wine) is some other file.
 bool standsUnderItsName(HANDLE handle, const std::wstring& directory, std::wstring_view name) {
   const HANDLE opened = ::CreateFileW(directory.c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -153,7 +164,7 @@ bool standsUnderItsName(HANDLE handle, const std::wstring& directory, std::wstri
   if (expected.empty()) return false;
   if (expected.back() != L'\\') expected += L'\\';
   expected += name;
-  return equalWithoutCase(finalPathOf(handle), expected);
+  return finalPathOf(handle) == expected;
 }
 
 // A work file left by an earlier run: a plain disk file with this name
@@ -166,6 +177,47 @@ bool isLeftWorkFile(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION information{};
   return ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &information) &&
          (information.dwFileAttributes & foreign) == 0 && information.nNumberOfLinks == 1;
+}
+
+// The file a name stands for, by its volume and its index there: where the
+// run's own file is.
+struct FileIdentity {
+  DWORD volume = 0, indexHigh = 0, indexLow = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> identityOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(handle, &information)) return std::nullopt;
+  return FileIdentity{information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+}
+
+// 0 when `path` names the file open at `handle`, else why not:
+// ERROR_FILE_INVALID when it names another file.
+DWORD whyNotTheFileOf(const std::wstring& path, HANDLE handle) {
+  const HANDLE named = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return ::GetLastError();
+  const std::optional<FileIdentity> own = identityOf(handle);
+  const std::optional<FileIdentity> other = identityOf(named);
+  const DWORD error = own && other ? 0 : ::GetLastError();
+  ::CloseHandle(named);
+  if (error != 0) return error;
+  return *own == *other ? 0 : ERROR_FILE_INVALID;
+}
+
+// The file open at `handle` given the name `path`, never replacing a file
+// under it. FILE_RENAME_INFO ends in the name it carries.
+bool renameThrough(HANDLE handle, const std::wstring& path) {
+  const std::size_t nameBytes = path.size() * sizeof(wchar_t);
+  std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
+  auto* const rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;  // a full path, as kernel32 documents it
+  rename->FileNameLength = static_cast<DWORD>(nameBytes);
+  std::memcpy(rename->FileName, path.c_str(), nameBytes + sizeof(wchar_t));
+  return ::SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 // Text crosses to the conversion in the system's narrow code page, but only
@@ -219,26 +271,37 @@ HANDLE findNamedEntry(const std::wstring& pattern, std::string& name) {
   return INVALID_HANDLE_VALUE;
 }
 
+bool isWideSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Whether the running Windows opens `path` as a device. GetFullPathNameW
+// gives "\\.\NAME" for such a path, by the rule of the Windows it runs on:
+// Windows 10 takes "C:\t2\nul.txt" for NUL, Windows 11 for a file. A path
+// that begins with two separators (a prefix, or a server's share) it gives
+// back as typed, and one it cannot take it does not answer: there the fixed
+// rule decides.
+bool opensAsDevice(const std::wstring& path) {
+  const bool givenBackAsTyped = path.size() >= 2 && isWideSeparator(path[0]) && isWideSeparator(path[1]);
+  if (!givenBackAsTyped) {
+    const std::optional<std::wstring> full = answerOf(MAX_PATH, [&](wchar_t* buffer, DWORD size) {
+      return ::GetFullPathNameW(path.c_str(), size, buffer, nullptr);
+    });
+    constexpr std::wstring_view device = L"\\\\.\\";
+    if (full) return full->starts_with(device) && full->find_first_of(L"\\/", device.size()) == std::wstring::npos;
+  }
+  return WindowsNames::opensAsDosDevice(path);
+}
+
 // No Windows name holds "<", ">" or '"', which GetShortPathNameW would take
 // for wildcards, and a path Windows opens as a device names no file.
-bool namesNoFile(std::wstring_view path) {
-  return path.find_first_of(L"<>\"") != std::wstring_view::npos || WindowsNames::opensAsDosDevice(path);
+bool namesNoFile(const std::wstring& path) {
+  return path.find_first_of(L"<>\"") != std::wstring::npos || opensAsDevice(path);
 }
 
 std::optional<std::wstring> shortPathOf(const std::wstring& longPath) {
-  std::wstring shortPath(std::max<std::size_t>(longPath.size() + 1, MAX_PATH), L'\0');
-  for (;;) {
-    const DWORD length = ::GetShortPathNameW(longPath.c_str(), shortPath.data(), static_cast<DWORD>(shortPath.size()));
-    if (length == 0) return std::nullopt;
-    if (length < shortPath.size()) {
-      shortPath.resize(length);
-      return shortPath;
-    }
-    shortPath.resize(length);  // the size it needs, NUL included
-  }
+  return answerOf(std::max<std::size_t>(longPath.size() + 1, MAX_PATH), [&](wchar_t* buffer, DWORD size) {
+    return ::GetShortPathNameW(longPath.c_str(), buffer, size);
+  });
 }
-
-bool isWideSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // Whether looking `component` up as the last component of the text typed so
 // far reaches the entry that the whole path reaches through it. Windows takes
@@ -343,16 +406,23 @@ Status Services::takeProgramDirectory() {
     }
     path.resize(path.size() * 2);  // cut short: a directory longer than MAX_PATH
   }
-  directory_ = path.substr(0, path.rfind(L'\\'));
+  return takeDirectory(path.substr(0, path.rfind(L'\\')));
+}
+
+Status Services::takeDirectory(std::wstring directory) {
+  directory_ = std::move(directory);
   return lockProgramDirectory(directory_);
 }
 
 // Made new (CREATE_NEW), so that nothing that stood under the name is ever
-// written; share mode 0 keeps anybody else from opening it meanwhile.
+// written. Share mode 0 keeps anybody else from opening it while the run
+// holds it, and so from renaming or deleting it, which needs it open: its
+// name stays its own. DELETE: it is given its final name, or removed,
+// through this handle.
 Status Services::createWorkFile(std::string_view name) {
   workPath_ = pathOf(name);
   const auto create = [&] {
-    return ::CreateFileW(workPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    return ::CreateFileW(workPath_.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   };
   HANDLE handle = create();
@@ -395,28 +465,45 @@ Status Services::writeWorkFile(std::string_view bytes) {
   return {};
 }
 
-Status Services::closeWorkFile() {
-  const HANDLE handle = handleOf(workFile_);
-  workFile_ = nullptr;
-  if (!::CloseHandle(handle)) return failure(L"close " + workPath_, ::GetLastError());
-  return {};
-}
+// The handle stays open until the result has its name: closed here, it
+// would leave the work name free for anybody to put another file under
+// before the rename. What was written through it is in the file already;
+// publishWorkFile closes it.
+Status Services::closeWorkFile() { return {}; }
 
 // Never replaces a result that is still there: the caller has not read it.
+// The run's own file is renamed through its own handle, so nothing put under
+// the work name can be published. Under Wine a process on the Unix side is
+// held by no share mode, and Wine renames whatever the name the file was
+// opened under stands for: a final name that then stands for another file
+// fails the run rather than answer.
 Status Services::publishWorkFile(std::string_view name) {
   const std::wstring finalPath = pathOf(name);
-  if (::MoveFileW(workPath_.c_str(), finalPath.c_str())) return {};
-  const DWORD error = ::GetLastError();
-  Failure failed = failure(L"rename " + workPath_ + L" to " + finalPath, error);
-  failed.worthRetrying = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-  return failed;
+  const std::wstring action = L"rename " + workPath_ + L" to " + finalPath;
+  const HANDLE handle = handleOf(workFile_);
+  workFile_ = nullptr;
+  Status status;
+  if (!renameThrough(handle, finalPath)) {
+    const DWORD error = ::GetLastError();
+    status = failure(action, error);
+    status->worthRetrying = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+  } else if (const DWORD error = whyNotTheFileOf(finalPath, handle)) {
+    status = failure(action, error);
+  }
+  if (!::CloseHandle(handle) && !status) status = failure(L"close " + workPath_, ::GetLastError());
+  return status;
 }
 
+// Removed through the run's own handle: never a file that took the name.
 Status Services::discardWorkFile() {
-  if (workFile_ != nullptr) ::CloseHandle(handleOf(workFile_));
+  const HANDLE handle = handleOf(workFile_);
   workFile_ = nullptr;
-  if (!::DeleteFileW(workPath_.c_str())) return failure(L"remove " + workPath_, ::GetLastError());
-  return {};
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  Status status;
+  if (!::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition))
+    status = failure(L"remove " + workPath_, ::GetLastError());
+  ::CloseHandle(handle);
+  return status;
 }
 
 // Searched wide; an entry that the code page can name neither by its long

@@ -22,6 +22,9 @@ class Services {
   static GetVEK::WindowsPathSyntax pathSyntax();
 
   GetVEK::Status takeProgramDirectory();
+  // The same for a directory given rather than the executable's: the steps
+  // of a run against a directory of the tests' own.
+  GetVEK::Status takeDirectory(std::wstring directory);
   GetVEK::Status createWorkFile(std::string_view name);
   GetVEK::Status writeWorkFile(std::string_view bytes);
   GetVEK::Status closeWorkFile();

@@ -91,6 +91,9 @@ INSTANTIATE_TEST_SUITE_P(
         ConversionCase{"SerialPort", "\"{EXE}\" COM1", nullptr},
         ConversionCase{"ConsoleInput", "\"{EXE}\" CONIN$", nullptr},
         ConversionCase{"DevicePrefix", "\"{EXE}\" \\\\.\\NUL", nullptr},
+        ConversionCase{"DeviceAfterTheVerbatimPrefix", "\"{EXE}\" \\\\?\\nul", nullptr},
+        ConversionCase{"DeviceInARelativePath", "\"{EXE}\" Docs\\aux.c", nullptr, "{T}"},
+        ConversionCase{"DeviceBeforeTrailingDots", "\"{EXE}\" {T}\\NUL..", nullptr},
         ConversionCase{"NameBeginningLikeADevice", "\"{EXE}\" {T}\\console.txt", "{T}\\console.txt"}),
     [](const testing::TestParamInfo<ConversionCase>& instance) { return std::string(instance.param.name); });
 
@@ -116,7 +119,8 @@ class ForeignNameTest : public testing::TestWithParam<ForeignNameCase> {
     // is an answer for a file that exists.
     for (const wchar_t* name :
          {L"x／y report.txt", L"x\\y report.txt", L"Ωmega.txt", L"Omega.txt", L"Oslo.txt", L"Ωdir\\report final.txt",
-          L"café\\report final.txt", L"cafe\\report final.txt", L"表示\\report final.txt", L"予定表.txt"})
+          L"café\\report final.txt", L"cafe\\report final.txt", L"表示\\report final.txt", L"予定表.txt",
+          L"COM\u00B9.txt"})
       tree.makeFile(std::wstring(name));
   }
   TempTree tree;
@@ -161,7 +165,11 @@ INSTANTIATE_TEST_SUITE_P(
         ForeignNameCase{"WideAccentedDirectoryThenWildcard", Start::wide, L"\"{EXE}\" {T}\\café\\rep*",
                         L"{T}\\café\\report final.txt"},
         ForeignNameCase{"WideWildcardComponent", Start::wide, L"\"{EXE}\" {T}\\Ωme*", L"{T}\\Ωmega.txt"},
-        ForeignNameCase{"WideNameOfAMissingFileBesideItsLookAlike", Start::wide, L"\"{EXE}\" {T}\\Ωslo.txt", nullptr}),
+        ForeignNameCase{"WideNameOfAMissingFileBesideItsLookAlike", Start::wide, L"\"{EXE}\" {T}\\Ωslo.txt", nullptr},
+        // Windows 10 would open it as COM1; Wine, like Windows 11, makes it a
+        // file, and the running system is the one asked.
+        ForeignNameCase{"SuperscriptPortNameThatTheSystemMakesAFile", Start::wide, L"\"{EXE}\" {T}\\COM\u00B9.txt",
+                        L"{T}\\COM\u00B9.txt"}),
     [](const testing::TestParamInfo<ForeignNameCase>& instance) { return std::string(instance.param.name); });
 
 TEST(EndToEndTest, ExistingResultIsNeitherReplacedNorTouched) {
