@@ -110,8 +110,8 @@ struct Walk::Place {
   std::map<std::string, std::optional<std::string>, std::less<>> firstMatches;  // pattern -> entry
   WindowsNames::ChangeInterest interest;
   std::optional<bool> storedNames;
-  // When the directory last changed, taken before its first pass, while it
-  // is not watched.
+  // When the directory last changed, taken before its first pass and again
+  // whenever it is seen to change, while it is not watched.
   std::optional<Directory::ChangeStamp> stamp;
   bool watched = false;
   bool changed = false;
@@ -353,19 +353,34 @@ auto Walk::settled(Place& place, Compute compute) -> Outcome<decltype(compute())
 // directory that has not changed for a while is only looked at before and
 // after its passes; the watch is started where it was changed lately, or
 // once it changes under a pass.
+// Where no watch can be had the place stays unwatched, and its times are
+// compared around each pass instead: a place counted as watched with no
+// watch behind it would never be seen to change.
 void Walk::startWatching(Place& place) {
+  if (place.watched) return;
+  const int watch = changes_.watch(place.directory.descriptor());
+  if (watch < 0) return;
   place.watched = true;
-  if (const int watch = changes_.watch(place.directory.descriptor()); watch >= 0) watched_[watch] = &place;
+  watched_[watch] = &place;
+}
+
+// A place seen to change forgets all it knew and is watched from then on;
+// the times it changed at stand for the next comparison, should no watch be
+// had.
+void Walk::renew(Place& place, std::optional<Directory::ChangeStamp> stamp) {
+  place.forget();
+  place.stamp = std::move(stamp);
+  startWatching(place);
 }
 
 // Every change seen so far is weighed against what each place's answers
 // rest on; a place it concerns forgets them. Whether `place` was one.
 bool Walk::changedUnder(Place& place) {
   if (!place.watched) {
-    if (place.directory.changeStamp() == place.stamp) return false;
+    std::optional<Directory::ChangeStamp> now = place.directory.changeStamp();
+    if (now == place.stamp) return false;
     // Which names changed is not known: the place forgets all it knew.
-    startWatching(place);
-    place.forget();
+    renew(place, std::move(now));
     return true;
   }
   changes_.forEachChange([&](int watch, std::string_view name) {

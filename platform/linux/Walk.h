@@ -66,6 +66,7 @@ class Walk {
   auto settled(Place& place, Compute compute) -> Outcome<decltype(compute())>;
   bool changedUnder(Place& place);
   void startWatching(Place& place);
+  void renew(Place& place, std::optional<Directory::ChangeStamp> stamp);
 
   ChangeWatch changes_;
   std::map<Directory::Identity, std::unique_ptr<Place>> places_;

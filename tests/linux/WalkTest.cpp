@@ -20,6 +20,7 @@
 namespace {
 
 using namespace TestSupport;
+using Platform::Linux::ChangeWatch;
 using Platform::Linux::Directory;
 
 ino_t inodeOf(const std::string& path) {
@@ -135,6 +136,7 @@ struct ChangeCase {
   std::optional<std::string> answer;  // nothing: the run fails
   int passes;
   bool changedLately = true;  // else its modification time is set an hour back: it is not watched at first
+  bool watchRefused = false;  // as when the user's inotify instances are used up
 };
 
 void PrintTo(const ChangeCase& c, std::ostream* out) { *out << c.name; }
@@ -156,7 +158,9 @@ TEST_P(ChangeDuringPassTest, PassesAgainOnlyForAChangeThatConcernsTheAnswer) {
     const struct timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (*tree / "D").c_str(), anHourAgo, 0), 0);
   }
+  ChangeWatch::refused = c.watchRefused;
   const GetVEK::Found found = shortFormOf(*tree / "D/" + c.argument);
+  ChangeWatch::refused = false;
   if (std::min(c.passesDisturbed, counter.over(*tree / "D")) % 2 == 1) checkSystemCall(::rename(to.c_str(), from.c_str()) == 0, "rename back");
   if (c.answer) {
     ASSERT_FALSE(found.failed()) << found.failure().reason;
@@ -187,7 +191,14 @@ INSTANTIATE_TEST_SUITE_P(
                     ChangeCase{"SiblingRenamedUnwatched", "long name a.txt", "long name c.txt", 1, "long name b.txt",
                                "LONGNA~2.TXT", 2, false},
                     ChangeCase{"ChangedUnderEveryPass", "long name a.txt", "long name c.txt", 100, "long name b.txt",
-                               std::nullopt, 8}),
+                               std::nullopt, 8},
+                    // Changed lately, yet without a watch: seen by its times all the same.
+                    ChangeCase{"UnrelatedNameChangedWatchRefused", "unrelated.txt", "other.txt", 1, "long name b.txt",
+                               "LONGNA~2.TXT", 2, true, true},
+                    ChangeCase{"SiblingRenamedWatchRefused", "long name a.txt", "long name c.txt", 2, "long name b.txt",
+                               "LONGNA~2.TXT", 3, true, true},
+                    ChangeCase{"ChangedUnderEveryPassWatchRefused", "long name a.txt", "long name c.txt", 100,
+                               "long name b.txt", std::nullopt, 8, true, true}),
     [](const testing::TestParamInfo<ChangeCase>& instance) { return std::string(instance.param.name); });
 
 }  // namespace
