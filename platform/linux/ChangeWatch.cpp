@@ -15,9 +15,10 @@ ChangeWatch::~ChangeWatch() {
 
 // The queue is made with the first watch, so that a run that lists no
 // directory spends no descriptor on it. Without one (too many inotify
-// instances) nothing is seen: the run then reads each directory once, as if
-// it were quiet.
+// instances) nothing is seen, and the caller compares the directory's times
+// instead.
 int ChangeWatch::watch(int descriptor) {
+  if (refused) return -1;
   if (queue_ < 0) queue_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (queue_ < 0) return -1;
   constexpr std::uint32_t changes = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR;

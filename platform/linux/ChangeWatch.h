@@ -24,8 +24,12 @@ class ChangeWatch {
   ChangeWatch& operator=(const ChangeWatch&) = delete;
 
   // Starts watching the directory open at `descriptor`; the watch's number,
-  // or -1 when it cannot be watched (changes to it then go unseen).
+  // or -1 when it cannot be watched (no inotify instance or watch left).
   int watch(int descriptor);
+
+  // Set by the tests to refuse every watch, as a user's inotify instances
+  // used up by another process do.
+  static inline bool refused = false;
 
   // Calls changed(watch, name) for every change seen since the last call,
   // with everyDirectory and an empty name when some were lost.

@@ -89,19 +89,26 @@ Directory::~Directory() {
   closeHandle(listing_);
 }
 
-std::optional<Directory::Identity> Directory::identity(int& error) const {
+std::optional<Directory::Identity> Directory::identity(int& error) const { return identityOf("", error); }
+
+std::optional<Directory::Identity> Directory::identityOf(std::string_view entry, int& error) const {
   struct stat status {};
-  if (::fstat(handle_, &status) != 0) {
+  if (::fstatat(handle_, std::string(entry).c_str(), &status, entry.empty() ? AT_EMPTY_PATH : 0) != 0) {
     error = errno;
     return std::nullopt;
   }
   return Identity{status.st_dev, status.st_ino};
 }
 
-std::optional<Directory::ChangeStamp> Directory::changeStamp() const {
+std::optional<Directory::ChangeStamp> Directory::changeStamp() {
   struct stat status {};
   if (::fstat(handle_, &status) != 0) return std::nullopt;
-  return ChangeStamp{status.st_mtim, status.st_ctim};
+  const ChangeStamp stamp{status.st_mtim, status.st_ctim};
+  if (stamp.recent() && readable()) {
+    char tooSmall = 0;  // for any entry: the listing ends at once
+    (void)getdents64(listing_, &tooSmall, sizeof tooSmall);
+  }
+  return stamp;
 }
 
 bool Directory::ChangeStamp::recent() const {

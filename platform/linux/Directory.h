@@ -38,6 +38,8 @@ class Directory final : public WindowsNames::DirectoryListing {
   ~Directory();
 
   std::optional<Identity> identity(int& error) const;
+  // Which directory `entry` leads to now, symbolic links followed.
+  std::optional<Identity> identityOf(std::string_view entry, int& error) const;
 
   // When the directory's entries last changed: a name made, removed or
   // renamed moves it.
@@ -50,7 +52,11 @@ class Directory final : public WindowsNames::DirectoryListing {
     bool recent() const;
     bool operator==(const ChangeStamp& other) const;
   };
-  std::optional<ChangeStamp> changeStamp() const;
+  // A rename sets the times a moment before lookups see it: where they are
+  // recent, one may still be under way, and this returns once it is over (a
+  // listing waits for the directory's lock, which a rename holds till then),
+  // so that lookups made after it are at least as new as the times.
+  std::optional<ChangeStamp> changeStamp();
   // 0 when an entry of exactly this name is there, else the reason it is not.
   int entryError(std::string_view name) const;
   // The descriptor for looking entries up; needs only search permission.

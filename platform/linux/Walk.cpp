@@ -25,8 +25,9 @@ using WindowsNames::isShortName;
 
 namespace {
 
-// A directory that changes under every pass this many times running is
-// reported rather than answered from a view known to be torn.
+// A directory that changes under every pass, or under every walk through
+// it, this many times running is reported rather than answered from a view
+// known to be torn.
 constexpr int maxPasses = 8;
 
 // Errors that leave the answer unknown, rather than say that there is no
@@ -70,8 +71,9 @@ std::optional<std::string> firstEqualWithoutCase(Directory& directory, std::stri
 // A directory met on the way, open for the rest of the run, with what has
 // been learnt of it.
 struct Walk::Place {
-  Place(Directory opened, const Place* reachedFrom, std::string entry)
+  Place(Directory opened, Directory::Identity itself, const Place* reachedFrom, std::string entry)
       : directory(std::move(opened)),
+        identity(itself),
         above(reachedFrom),
         entryName(std::move(entry)),
         aliases(std::in_place, directory) {}
@@ -89,6 +91,7 @@ struct Walk::Place {
 
   // Dropped when the directory changed in a way that concerns it.
   void forget() {
+    ++knowledge;
     aliases.emplace(directory);
     entries.clear();
     firstMatches.clear();
@@ -108,6 +111,7 @@ struct Walk::Place {
   }
 
   Directory directory;
+  Directory::Identity identity;
   const Place* above;     // the place it was first reached from; none for "/" or "."
   std::string entryName;  // its name there, or "/" or "."
   std::optional<WindowsNames::AliasAssignment> aliases;
@@ -115,11 +119,15 @@ struct Walk::Place {
   std::map<std::string, std::optional<std::string>, std::less<>> firstMatches;  // pattern -> entry
   WindowsNames::ChangeInterest interest;
   std::optional<bool> storedNames;
-  // When the directory last changed, taken before its first pass, while it
-  // is not watched.
+  // When the directory last changed, taken before its first pass and
+  // whenever it is seen to change, while it is not watched.
   std::optional<Directory::ChangeStamp> stamp;
   bool watched = false;
   bool changed = false;
+  bool passed = false;  // its answers rest on what a pass saw, not on a lookup alone
+  // Moves on each time it forgets: a step answered from what it knew before
+  // rests on a state that is gone.
+  unsigned knowledge = 0;
 };
 
 Walk::Walk() = default;
@@ -168,27 +176,45 @@ Found Walk::shortForm(std::string_view path) {
     return Found(std::nullopt);
   const std::size_t slash = path.rfind('/');
   const std::size_t lastStart = slash == std::string_view::npos ? 0 : slash + 1;
-  const Outcome<Place*> reached = walkTo(path.substr(0, lastStart));
+  for (int walk = 1;; ++walk) {
+    const Place* movedIn = nullptr;
+    Found answer = shortFormOnce(path.substr(0, lastStart), path.substr(lastStart), movedIn);
+    if (movedIn == nullptr) return answer;
+    if (walk == maxPasses) return Failure{"search " + movedIn->shown(), "it kept changing while it was read"};
+    trail_.clear();
+  }
+}
+
+// One walk's answer, unless a directory it went through no longer holds
+// what the walk found there when the answer is ready (`movedIn`).
+Found Walk::shortFormOnce(std::string_view directoryPart, std::string_view last, const Place*& movedIn) {
+  const Outcome<Place*> reached = walkTo(directoryPart);
   if (reached.failed()) return reached.failure();
   if (*reached == nullptr) return Found(std::nullopt);
 
-  const std::string_view last = path.substr(lastStart);
   std::optional<Step> lastStep;
   if (!last.empty()) {
     const Outcome<std::optional<Named>> named = componentIn(**reached, last);
     if (named.failed()) return named.failure();
     if (!*named) return Found(std::nullopt);
-    lastStep = Step{std::string(last), *reached, nullptr, std::move((*named)->entry), std::move((*named)->shortName)};
+    lastStep = Step{std::string(last), *reached, nullptr, std::move((*named)->entry), std::move((*named)->shortName),
+                    (*reached)->knowledge};
   }
   std::vector<Step*> steps;
   steps.reserve(trail_.size() + 1);
   for (Step& step : trail_) steps.push_back(&step);
   if (lastStep) steps.push_back(&*lastStep);
   if (const Status failed = workOutAliases(steps)) return *failed;
+  const Outcome<const Step*> moved = stepThatMoved(steps);
+  if (moved.failed()) return moved.failure();
+  if (*moved != nullptr) {
+    movedIn = (*moved)->parent;
+    return Found(std::nullopt);
+  }
 
   // Every component but a last one after the final "/" is followed by one.
   std::string shortText;
-  shortText.reserve(path.size());
+  shortText.reserve(directoryPart.size() + last.size());
   for (std::size_t at = 0; at < steps.size(); ++at) {
     if (!steps[at]->shortName) return Found(std::nullopt);  // an entry gone meanwhile
     shortText += *steps[at]->shortName;
@@ -207,10 +233,13 @@ GetVEK::Status Walk::workOutAliases(const std::vector<Step*>& steps) {
     Place& place = *directory;
     std::vector<std::string> names;
     for (const Step* step : waiting) names.push_back(step->entry);
-    const auto aliases = settled(place, [&] { return place.aliases->aliasesOf(names); });
+    const auto aliases = settled(place, [&] { return place.aliases->aliasesOf(names); }, true);
     if (aliases.failed()) return aliases.failure();
     if (!*aliases) continue;  // the directory cannot be read: no short form
-    for (std::size_t at = 0; at < waiting.size(); ++at) waiting[at]->shortName = (**aliases)[at];
+    for (std::size_t at = 0; at < waiting.size(); ++at) {
+      waiting[at]->shortName = (**aliases)[at];
+      waiting[at]->parentKnowledge = place.knowledge;
+    }
   }
   return {};
 }
@@ -242,18 +271,41 @@ Walk::Outcome<Walk::Place*> Walk::walkTo(std::string_view directoryPart) {
     Place& parent = at == 0 ? **start : *trail_.back().place;
     Step step{std::string(component), &parent, &parent, std::string(component), std::string(component)};
     if (!component.empty()) {
-      Outcome<std::optional<Named>> named = componentIn(parent, component);
-      if (named.failed()) return named.failure();
-      if (!*named) return nullptr;
-      const Outcome<Place*> entered = enter(parent, (*named)->entry);
-      if (entered.failed() || *entered == nullptr) return entered;
-      step.place = *entered;
-      step.entry = std::move((*named)->entry);
-      step.shortName = std::move((*named)->shortName);
+      const Outcome<bool> entered = follow(step);
+      if (entered.failed()) return entered.failure();
+      if (!*entered) return nullptr;
+      step.parentKnowledge = parent.knowledge;
     }
     trail_.push_back(std::move(step));
   }
   return components.empty() ? *start : trail_.back().place;
+}
+
+// The directory a step's component names in its parent, entered; whether
+// there is one. An entry of exactly that name is opened at once: the open is
+// its lookup, which leaves the end of the walk a lookup to spare for making
+// sure that it still leads there (stepThatMoved).
+Walk::Outcome<bool> Walk::follow(Step& step) {
+  Place& parent = *step.parent;
+  int error = 0;
+  if (!isDotEntry(step.component) && !parent.holdsStoredNames())
+    if (std::optional<Directory> opened = parent.directory.openSubdirectory(step.component, error)) {
+      const Outcome<Place*> entered = placeFor(std::move(*opened), &parent, step.component);
+      if (entered.failed()) return entered.failure();
+      step.place = *entered;
+      if (!isShortName(step.component)) step.shortName.reset();
+      return true;
+    }
+  Outcome<std::optional<Named>> named = componentIn(parent, step.component);
+  if (named.failed()) return named.failure();
+  if (!*named) return false;
+  const Outcome<Place*> entered = enter(parent, (*named)->entry);
+  if (entered.failed()) return entered.failure();
+  if (*entered == nullptr) return false;
+  step.place = *entered;
+  step.entry = std::move((*named)->entry);
+  step.shortName = std::move((*named)->shortName);
+  return true;
 }
 
 Walk::Outcome<Walk::Place*> Walk::startAt(bool atRoot) {
@@ -290,7 +342,7 @@ Walk::Outcome<Walk::Place*> Walk::placeFor(Directory directory, const Place* abo
   const std::optional<Directory::Identity> identity = directory.identity(error);
   if (!identity) return Failure{"search " + Place::shownPath(above, name), strerror(error)};
   std::unique_ptr<Place>& place = places_[*identity];
-  if (!place) place = std::make_unique<Place>(std::move(directory), above, std::move(name));
+  if (!place) place = std::make_unique<Place>(std::move(directory), *identity, above, std::move(name));
   return place.get();
 }
 
@@ -344,20 +396,23 @@ Found Walk::entryNamed(Place& place, std::string_view component) {
 
 // `compute` asked of the place until no change that concerns its answer
 // came while it was worked out. It notes what it asks in the place's
-// interest; the aliases it worked out are noted here.
+// interest; the aliases it worked out are noted here. Where the end of the
+// walk checks the answer anyway (`checkedAtTheEnd`: the aliases a short form
+// takes), an unwatched place's times are compared there only, once.
 template <class Compute>
-auto Walk::settled(Place& place, Compute compute) -> Outcome<decltype(compute())> {
+auto Walk::settled(Place& place, Compute compute, bool checkedAtTheEnd) -> Outcome<decltype(compute())> {
   if (!place.watched && !place.stamp) {
     place.stamp = place.directory.changeStamp();
     if (!place.stamp || place.stamp->recent()) startWatching(place);
   }
+  place.passed = true;
   for (int pass = 1;; ++pass) {
     place.directory.clearError();
     auto answer = compute();
     if (const int error = place.directory.lastError(); leavesAnswerUnknown(error))
       return Failure{"search " + place.shown(), strerror(error)};
     place.noteAliasesWorkedOut();
-    if (!changedUnder(place)) return answer;
+    if ((checkedAtTheEnd && !place.watched) || !changedUnder(place)) return answer;
     if (pass == maxPasses) return Failure{"search " + place.shown(), "it kept changing while it was read"};
   }
 }
@@ -366,22 +421,47 @@ auto Walk::settled(Place& place, Compute compute) -> Outcome<decltype(compute())
 // the run ends (a grace period of its read-copy-update, milliseconds), so a
 // directory that has not changed for a while is only looked at before and
 // after its passes; the watch is started where it was changed lately, or
-// once it changes under a pass.
+// once it changes under a pass. Where no watch can be had the place stays
+// unwatched, and its times are compared around each pass instead: a place
+// counted as watched with no watch behind it would never be seen to change.
 void Walk::startWatching(Place& place) {
+  if (place.watched) return;
+  const int watch = changes_.watch(place.directory.descriptor());
+  if (watch < 0) return;
   place.watched = true;
-  if (const int watch = changes_.watch(place.directory.descriptor()); watch >= 0) watched_[watch] = &place;
+  watched_[watch] = &place;
+}
+
+// A place seen to change forgets all it knew and is watched from then on;
+// the times it changed at stand for the next comparison, should no watch be
+// had.
+void Walk::renew(Place& place, std::optional<Directory::ChangeStamp> stamp) {
+  place.forget();
+  place.stamp = std::move(stamp);
+  startWatching(place);
+}
+
+// Whether `place` changed since it was last looked at, in a way that
+// concerns its answers, which it then forgets.
+bool Walk::changedUnder(Place& place) {
+  if (!place.watched) {
+    std::optional<Directory::ChangeStamp> now = place.directory.changeStamp();
+    if (now == place.stamp) return false;
+    // Which names changed is not known: the place forgets all it knew.
+    renew(place, std::move(now));
+    return true;
+  }
+  // A rename is seen by lookups a moment before its events are queued;
+  // waiting for one under way to end lets them all be weighed.
+  (void)place.directory.changeStamp();
+  const unsigned knew = place.knowledge;
+  forgetConcerned();
+  return place.knowledge != knew;
 }
 
 // Every change seen so far is weighed against what each place's answers
-// rest on; a place it concerns forgets them. Whether `place` was one.
-bool Walk::changedUnder(Place& place) {
-  if (!place.watched) {
-    if (place.directory.changeStamp() == place.stamp) return false;
-    // Which names changed is not known: the place forgets all it knew.
-    startWatching(place);
-    place.forget();
-    return true;
-  }
+// rest on; the places it concerns forget them.
+void Walk::forgetConcerned() {
   changes_.forEachChange([&](int watch, std::string_view name) {
     if (watch == ChangeWatch::everyDirectory) {
       for (auto& [identity, each] : places_) each->changed = true;
@@ -392,13 +472,39 @@ bool Walk::changedUnder(Place& place) {
         found != watched_.end() && !found->second->changed && found->second->interest.concerns(name))
       found->second->changed = true;
   });
-  bool changed = false;
-  for (auto& [identity, each] : places_) {
-    if (!std::exchange(each->changed, false)) continue;
-    changed = changed || each.get() == &place;
-    each->forget();
+  for (auto& [identity, each] : places_)
+    if (std::exchange(each->changed, false)) each->forget();
+}
+
+// An answer rests on every step at once: each component's entry, as the
+// walk looked it up, must still be the directory it entered, and what its
+// parent answered must still stand, when the answer is given. A directory
+// exchanged for another after it was entered would otherwise lend its
+// contents to an alias worked out in its parent as it is now. The first step
+// that no longer holds (nothing when all do), its parent made to forget what
+// it knew.
+Walk::Outcome<const Walk::Step*> Walk::stepThatMoved(const std::vector<Step*>& steps) {
+  // The lookups first, the times after: a rename moves the times before
+  // lookups see it, so that one seen here shows in them.
+  for (const Step* step : steps) {
+    // The root, "." and the last component lead nowhere else.
+    if (step->place == nullptr || step->entry.empty() || step->entry == ".") continue;
+    int error = 0;
+    const std::optional<Directory::Identity> now = step->parent->directory.identityOf(step->entry, error);
+    if (!now && leavesAnswerUnknown(error))
+      return Failure{"search " + Place::shownPath(step->parent, step->entry), strerror(error)};
+    if (now != step->place->identity) renew(*step->parent, step->parent->directory.changeStamp());
   }
-  return changed;
+  std::vector<Place*> compared;
+  for (const Step* step : steps) {
+    Place& parent = *step->parent;
+    if (!parent.passed || std::find(compared.begin(), compared.end(), &parent) != compared.end()) continue;
+    compared.push_back(&parent);
+    (void)changedUnder(parent);
+  }
+  for (const Step* step : steps)
+    if (step->parent->knowledge != step->parentKnowledge) return step;
+  return nullptr;
 }
 
 }  // namespace Platform::Linux

@@ -51,11 +51,17 @@ class Walk {
     Place* place;
     std::string entry;
     std::optional<std::string> shortName;
+    // What the parent knew when the entry and its short name were taken
+    // from it (Place::knowledge).
+    unsigned parentKnowledge = 0;
   };
   template <class T>
   using Outcome = GetVEK::Outcome<T>;
 
+  GetVEK::Found shortFormOnce(std::string_view directoryPart, std::string_view last, const Place*& movedIn);
+  Outcome<const Step*> stepThatMoved(const std::vector<Step*>& steps);
   Outcome<Place*> walkTo(std::string_view directoryPart);
+  Outcome<bool> follow(Step& step);
   Outcome<Place*> startAt(bool atRoot);
   Outcome<Place*> enter(Place& parent, const std::string& entry);
   Outcome<Place*> placeFor(Directory directory, const Place* above, std::string name);
@@ -63,9 +69,11 @@ class Walk {
   GetVEK::Found entryNamed(Place& place, std::string_view component);
   GetVEK::Status workOutAliases(const std::vector<Step*>& steps);
   template <class Compute>
-  auto settled(Place& place, Compute compute) -> Outcome<decltype(compute())>;
+  auto settled(Place& place, Compute compute, bool checkedAtTheEnd = false) -> Outcome<decltype(compute())>;
   bool changedUnder(Place& place);
+  void forgetConcerned();
   void startWatching(Place& place);
+  void renew(Place& place, std::optional<Directory::ChangeStamp> stamp);
 
   ChangeWatch changes_;
   std::map<Directory::Identity, std::unique_ptr<Place>> places_;
