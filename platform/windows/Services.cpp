@@ -510,30 +510,30 @@ Status Services::discardWorkFile() {
 // name nor by its short name is passed over, as if it did not match.
 Found Services::findFirstEntry(const std::string& pattern) {
   const std::optional<std::wstring> widePattern = exactWide(pattern);
-  if (!widePattern) return Found(std::nullopt);
+  if (!widePattern) return Found::none();
   std::string name;
   const HANDLE search = findNamedEntry(*widePattern, name);
   if (search == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     if (leavesAnswerUnknown(error)) return failure(L"search " + *widePattern, error);
-    return Found(std::nullopt);
+    return Found::none();
   }
   ::FindClose(search);
-  return Found(std::move(name));
+  return Found::name(std::move(name));
 }
 
 Found Services::shortForm(std::string_view path) {
   const std::optional<std::wstring> wideLongPath = exactWide(path);
-  if (!wideLongPath || namesNoFile(*wideLongPath)) return Found(std::nullopt);
+  if (!wideLongPath || namesNoFile(*wideLongPath)) return Found::none();
   const std::optional<std::wstring> wideShortPath = shortPathOf(*wideLongPath);
   if (!wideShortPath) {
     const DWORD error = ::GetLastError();
     if (leavesAnswerUnknown(error)) return failure(L"find the short form of " + *wideLongPath, error);
-    return Found(std::nullopt);
+    return Found::none();
   }
   std::optional<std::string> shortPath = exactNarrow(*wideShortPath);
-  if (!shortPath || shortPath->empty()) return Found(std::nullopt);
-  return Found(std::move(*shortPath));
+  if (!shortPath || shortPath->empty()) return Found::none();
+  return Found::name(std::move(*shortPath));
 }
 
 void Services::report(std::string_view line) {
