@@ -14,7 +14,7 @@
 
 #include "conversion/GetVEK.h"
 #include "platform/Platform.h"
-#include "platform/linux/Walk.h"
+#include "platform/linux/walk/Walk.h"
 #include "tests/linux/Files.h"
 #include "windowsnames/ShortName.h"
 #include "windowsnames/Wildcard.h"

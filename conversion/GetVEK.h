@@ -35,26 +35,26 @@ inline std::string_view trimSpaces(std::string_view text) {
 
 // The short form of the argument text, nothing when it has none, or why it
 // could not be found out.
-template <ConversionPlatform Platform>
-Found shortFormOf(Platform& platform, std::string_view argumentText) {
-  const auto syntax = platform.pathSyntax();
+template <NameQueries Names>
+Found shortFormOf(Names& names, std::string_view argumentText) {
+  const auto syntax = names.pathSyntax();
   const Found longPath =
       holdsWildcard(argumentText, syntax)
-          ? resolve(argumentText, syntax, [&](const std::string& pattern) { return platform.findFirstEntry(pattern); })
+          ? resolve(argumentText, syntax, [&](const std::string& pattern) { return names.findFirstEntry(pattern); })
           : Found::name(std::string(argumentText));
   if (!longPath.hasName()) return longPath;
   // An empty path asks nothing.
   if (longPath.name().empty()) return Found::none();
-  Found shortForm = platform.shortForm(longPath.name());
+  Found shortForm = names.shortForm(longPath.name());
   if (shortForm.hasName() && shortForm.name().size() >= shortFormCapacity) return Found::none();
   return shortForm;
 }
 
 // The same, with running out of memory as a failure like any other.
-template <ConversionPlatform Platform>
-Found shortFormWithin(Platform& platform, std::string_view argumentText) {
+template <NameQueries Names>
+Found shortFormWithin(Names& names, std::string_view argumentText) {
   try {
-    return shortFormOf(platform, argumentText);
+    return shortFormOf(names, argumentText);
   } catch (const std::bad_alloc&) {
     return Failure{"find the short form", "out of memory"};
   }

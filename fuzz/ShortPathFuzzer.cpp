@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/Walk.h"
-#include "platform/linux/Directory.h"
+#include "platform/linux/walk/Walk.h"
+#include "platform/linux/walk/Directory.h"
 #include "tests/linux/Files.h"
 #include "windowsnames/AliasAssignment.h"
 #include "windowsnames/PathComponents.h"

@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include "platform/Platform.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -13,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ErrorPolicy.h"
 #include "platform/windows/RunLock.h"
 #include "windowsnames/DosDeviceName.h"
 
@@ -78,28 +78,6 @@ std::string forDisplay(std::wstring_view text) {
 }
 
 Failure failure(const std::wstring& action, DWORD error) { return Failure{forDisplay(action), forDisplay(systemMessage(error))}; }
-
-// Errors that leave the answer unknown, rather than say that there is no such
-// file: the run fails on them instead of answering "bAd".
-bool leavesAnswerUnknown(DWORD error) {
-  switch (error) {
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-    case ERROR_TOO_MANY_OPEN_FILES:
-    case ERROR_NO_SYSTEM_RESOURCES:
-    case ERROR_NONPAGED_SYSTEM_RESOURCES:
-    case ERROR_PAGED_SYSTEM_RESOURCES:
-    case ERROR_WORKING_SET_QUOTA:
-    case ERROR_IO_DEVICE:
-    case ERROR_CRC:
-    case ERROR_SEM_TIMEOUT:
-    case ERROR_UNEXP_NET_ERR:
-    case ERROR_NETNAME_DELETED:
-      return true;
-    default:
-      return false;
-  }
-}
 
 // Runs started together from one program directory would share its two file
 // names. The first holds the directory's mutex until its process ends, when
@@ -353,10 +331,6 @@ HANDLE handleOf(void* file) { return static_cast<HANDLE>(file); }
 
 }  // namespace
 
-}  // namespace Platform::Windows
-
-namespace Platform {
-
 // The program's name ends at its closing quote when it starts with one, else
 // at the first space or tab; the blanks after it separate it from the text.
 // Read wide, so that no character of the text is lost to the code page.
@@ -370,13 +344,9 @@ std::string argumentText(int, char**) {
     while (*line != L'\0' && *line != L' ' && *line != L'\t') ++line;
   }
   while (*line == L' ' || *line == L'\t') ++line;
-  if (std::optional<std::string> exact = Windows::exactNarrow(line)) return *std::move(exact);
-  return Windows::narrowedByShortNames(line).value_or(std::string());
+  if (std::optional<std::string> exact = exactNarrow(line)) return *std::move(exact);
+  return narrowedByShortNames(line).value_or(std::string());
 }
-
-}  // namespace Platform
-
-namespace Platform::Windows {
 
 Services::~Services() {
   if (workFile_ != nullptr) ::CloseHandle(handleOf(workFile_));

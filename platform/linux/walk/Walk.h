@@ -17,14 +17,18 @@
 #include <vector>
 
 #include "conversion/Outcome.h"
-#include "platform/linux/ChangeWatch.h"
-#include "platform/linux/Directory.h"
-#include "platform/linux/StoredNames.h"
+#include "conversion/PathSyntax.h"
+#include "platform/linux/walk/ChangeWatch.h"
+#include "platform/linux/walk/Directory.h"
+#include "platform/linux/walk/StoredNames.h"
 
 namespace Platform::Linux {
 
 class Walk {
  public:
+  // Paths are POSIX paths: "/" alone separates.
+  static GetVEK::PosixPathSyntax pathSyntax() { return {}; }
+
   Walk();
   ~Walk();
   Walk(const Walk&) = delete;

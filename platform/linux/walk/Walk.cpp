@@ -1,4 +1,4 @@
-#include "platform/linux/Walk.h"
+#include "platform/linux/walk/Walk.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -8,7 +8,8 @@
 #include <optional>
 #include <utility>
 
-#include "platform/linux/Directory.h"
+#include "platform/ErrorPolicy.h"
+#include "platform/linux/walk/Directory.h"
 #include "windowsnames/AliasAssignment.h"
 #include "windowsnames/ChangeInterest.h"
 #include "windowsnames/CodeUnits.h"
@@ -29,24 +30,6 @@ namespace {
 // it, this many times running is reported rather than answered from a view
 // known to be torn.
 constexpr int maxPasses = 8;
-
-// Errors that leave the answer unknown, rather than say that there is no
-// such entry: the run fails on them instead of answering "bAd".
-bool leavesAnswerUnknown(int error) {
-  switch (error) {
-    case EMFILE:
-    case ENFILE:
-    case ENOMEM:
-    case ENOBUFS:
-    case EIO:
-    case EAGAIN:
-    case ETIMEDOUT:
-    case EREMOTEIO:
-      return true;
-    default:
-      return false;
-  }
-}
 
 bool isDotEntry(std::string_view component) { return component == "." || component == ".."; }
 
