@@ -12,10 +12,21 @@
 
 namespace GetVEK {
 
-template <class Platform>
-concept ConversionPlatform = requires(Platform& platform, std::string_view text, const std::string& pattern) {
+// The questions a short form takes, which need no file of the run's own.
+template <class Names>
+concept NameQueries = requires(Names& names, std::string_view text, const std::string& pattern) {
   // How the platform's paths are written.
-  { platform.pathSyntax() } -> PathSyntax;
+  { names.pathSyntax() } -> PathSyntax;
+  // The name of the first entry that `pattern` (a directory's path and a
+  // name holding wildcards) matches, in the order the platform lists it.
+  { names.findFirstEntry(pattern) } -> std::same_as<Found>;
+  // The short form of a path that holds no wildcards.
+  { names.shortForm(text) } -> std::same_as<Found>;
+};
+
+// What a whole run asks: the questions, and the program directory's files.
+template <class Platform>
+concept ConversionPlatform = NameQueries<Platform> && requires(Platform& platform, std::string_view text) {
   // Takes the directory that holds the executable for this run, so that no
   // other run uses its file names until this one ends.
   { platform.takeProgramDirectory() } -> std::same_as<Status>;
@@ -29,11 +40,6 @@ concept ConversionPlatform = requires(Platform& platform, std::string_view text,
   { platform.publishWorkFile(text) } -> std::same_as<Status>;
   // Closes and removes the work file of a run that could not find its answer.
   { platform.discardWorkFile() } -> std::same_as<Status>;
-  // The name of the first entry that `pattern` (a directory's path and a
-  // name holding wildcards) matches, in the order the platform lists it.
-  { platform.findFirstEntry(pattern) } -> std::same_as<Found>;
-  // The short form of a path that holds no wildcards.
-  { platform.shortForm(text) } -> std::same_as<Found>;
   // One line for whoever started the run.
   platform.report(text);
 };

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <new>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,19 +35,29 @@ inline std::string_view trimSpaces(std::string_view text) {
 
 // The short form of the argument text, nothing when it has none, or why it
 // could not be found out.
-template <ConversionPlatform Platform>
-Found shortFormOf(Platform& platform, std::string_view argumentText) {
-  const auto syntax = platform.pathSyntax();
+template <NameQueries Names>
+Found shortFormOf(Names& names, std::string_view argumentText) {
+  const auto syntax = names.pathSyntax();
   const Found longPath =
       holdsWildcard(argumentText, syntax)
-          ? resolve(argumentText, syntax, [&](const std::string& pattern) { return platform.findFirstEntry(pattern); })
-          : Found(std::string(argumentText));
-  if (longPath.failed()) return longPath;
+          ? resolve(argumentText, syntax, [&](const std::string& pattern) { return names.findFirstEntry(pattern); })
+          : Found::name(std::string(argumentText));
+  if (!longPath.hasName()) return longPath;
   // An empty path asks nothing.
-  if (!*longPath || (*longPath)->empty()) return Found(std::nullopt);
-  Found shortForm = platform.shortForm(**longPath);
-  if (!shortForm.failed() && *shortForm && (*shortForm)->size() >= shortFormCapacity) return Found(std::nullopt);
+  if (longPath.name().empty()) return Found::none();
+  Found shortForm = names.shortForm(longPath.name());
+  if (shortForm.hasName() && shortForm.name().size() >= shortFormCapacity) return Found::none();
   return shortForm;
+}
+
+// The same, with running out of memory as a failure like any other.
+template <NameQueries Names>
+Found shortFormWithin(Names& names, std::string_view argumentText) {
+  try {
+    return shortFormOf(names, argumentText);
+  } catch (const std::bad_alloc&) {
+    return Failure{"find the short form", "out of memory"};
+  }
 }
 
 template <ConversionPlatform Platform>
@@ -80,15 +89,10 @@ int convert(Platform& platform, std::string_view commandText) {
   if (Status failed = platform.takeProgramDirectory()) return reportFailure(platform, *failed);
   if (Status failed = platform.createWorkFile(workFileName)) return reportFailure(platform, *failed);
 
-  std::optional<Found> shortForm;
-  try {
-    shortForm.emplace(shortFormOf(platform, argumentText));
-  } catch (const std::bad_alloc&) {
-    shortForm.emplace(Failure{"find the short form", "out of memory"});
-  }
-  if (shortForm->failed()) return reportUnknownAnswer(platform, shortForm->failure());
+  const Found shortForm = shortFormWithin(platform, argumentText);
+  if (shortForm.failed()) return reportUnknownAnswer(platform, shortForm.failure());
 
-  const std::string_view result = **shortForm ? std::string_view(***shortForm) : failureMarker;
+  const std::string_view result = shortForm.hasName() ? std::string_view(shortForm.name()) : failureMarker;
   if (Status failed = platform.writeWorkFile(result)) return reportFailure(platform, *failed);
   if (Status failed = platform.closeWorkFile()) return reportFailure(platform, *failed);
   if (Status failed = platform.publishWorkFile(resultFileName)) return reportFailure(platform, *failed);

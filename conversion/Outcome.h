@@ -3,6 +3,7 @@
 // form); running out of descriptors or memory, or an I/O error, is a failure.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
@@ -38,7 +39,35 @@ class Outcome {
   std::variant<T, Failure> value_;
 };
 
-// A name or path, or nothing when there is none to give.
-using Found = Outcome<std::optional<std::string>>;
+// What a question about a path gives back, one of three: a name (the entry a
+// pattern matches, a short form), none (there is no such entry or short
+// form: the run answers "bAd"), or the failure that kept the answer from
+// being found out.
+class Found {
+ public:
+  static Found name(std::string text) { return Found(std::in_place_index<0>, std::move(text)); }
+  static Found none() { return Found(std::in_place_index<1>, None{}); }
+  // From a question that cannot fail.
+  static Found nameOrNone(std::optional<std::string> text) {
+    return text ? name(std::move(*text)) : none();
+  }
+  Found(Failure failure) : value_(std::in_place_index<2>, std::move(failure)) {}
+
+  bool hasName() const { return value_.index() == 0; }
+  bool isNone() const { return value_.index() == 1; }
+  bool failed() const { return value_.index() == 2; }
+  const std::string& name() const { return std::get<0>(value_); }
+  std::string& name() { return std::get<0>(value_); }
+  const Failure& failure() const { return std::get<2>(value_); }
+  // The name where there is one: where none and a failure are alike.
+  std::optional<std::string> nameIfAny() const { return hasName() ? std::optional<std::string>(name()) : std::nullopt; }
+
+ private:
+  struct None {};
+  template <std::size_t index, class Value>
+  Found(std::in_place_index_t<index> at, Value value) : value_(at, std::move(value)) {}
+
+  std::variant<std::string, None, Failure> value_;
+};
 
 }  // namespace GetVEK

@@ -19,7 +19,7 @@ namespace GetVEK {
 // that kept it from finding out.
 template <class Search>
 concept FirstEntrySearch = requires(Search& search, const std::string& pattern) {
-  { search(pattern) } -> std::convertible_to<Found>;
+  { search(pattern) } -> std::same_as<Found>;
 };
 
 inline constexpr std::size_t notFound = std::string_view::npos;
@@ -82,7 +82,7 @@ Found resolve(std::string_view argumentText, const Syntax& syntax, Search&& find
     std::string pattern = resolved;
     pattern += remaining.substr(0, componentEnd);
     const Found found = findFirstEntry(pattern);
-    if (found.failed() || !*found) return found;
+    if (!found.hasName()) return found;
 
     // The directory searched: up to the last separator, else what is
     // resolved already, else up to a drive colon, else nothing.
@@ -90,16 +90,16 @@ Found resolve(std::string_view argumentText, const Syntax& syntax, Search&& find
       resolved += remaining.substr(0, scan.lastSeparator + 1);
     else if (resolved.empty() && scan.firstDriveColon != notFound)
       resolved += remaining.substr(0, scan.firstDriveColon + 1);
-    resolved += **found;
+    resolved += found.name();
 
-    if (separatorAfter == notFound) return Found(std::move(resolved));
+    if (separatorAfter == notFound) return Found::name(std::move(resolved));
     // The separator as typed; one that ends the text is dropped.
     const char separator = remaining[componentEnd];
     remaining.remove_prefix(componentEnd + 1);
     if (!remaining.empty()) resolved += separator;
   }
   resolved += remaining;
-  return Found(std::move(resolved));
+  return Found::name(std::move(resolved));
 }
 
 }  // namespace GetVEK

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/linux/FatRecords.h"
-#include "platform/linux/NameSource.h"
+#include "platform/linux/walk/FatRecords.h"
+#include "platform/linux/walk/NameSource.h"
 
 namespace {
 

@@ -30,12 +30,12 @@ std::optional<std::string> standInSearch(const std::string& pattern) {
 
 template <GetVEK::PathSyntax Syntax>
 void resolveAndCheck(std::string_view text, const Syntax& syntax) {
-  const std::optional<std::string> longPath = *GetVEK::resolve(text, syntax, [&](const std::string& pattern) {
+  const std::optional<std::string> longPath = GetVEK::resolve(text, syntax, [&](const std::string& pattern) {
     std::optional<std::string> found = standInSearch(pattern);
     // A platform never reports a name holding one of its separators.
     if (found && GetVEK::findSeparator(*found, syntax) != GetVEK::notFound) found.reset();
-    return found;
-  });
+    return GetVEK::Found::nameOrNone(std::move(found));
+  }).nameIfAny();
   if (!longPath) return;
   if (GetVEK::holdsWildcard(*longPath, syntax)) std::abort();
   if (!longPath->starts_with(text.substr(0, syntax.prefixLength(text)))) std::abort();

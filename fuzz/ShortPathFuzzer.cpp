@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/Walk.h"
-#include "platform/linux/Directory.h"
+#include "platform/linux/walk/Walk.h"
+#include "platform/linux/walk/Directory.h"
 #include "tests/linux/Files.h"
 #include "windowsnames/AliasAssignment.h"
 #include "windowsnames/PathComponents.h"
@@ -29,8 +29,8 @@ const std::string root = "/tmp/gvfuzz";
 std::string shortPathOf(const std::string& path) {
   Platform::Linux::Walk walk;
   const GetVEK::Found found = walk.shortForm(path);
-  if (found.failed() || !*found) std::abort();
-  return **found;
+  if (!found.hasName()) std::abort();
+  return found.name();
 }
 
 // The path on disk that a short form stands for, each alias looked up

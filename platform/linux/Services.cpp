@@ -196,10 +196,6 @@ void Services::report(std::string_view line) {
   }
 }
 
-}  // namespace Platform::Linux
-
-namespace Platform {
-
 std::string argumentText(int argc, char** argv) {
   std::string text;
   for (int at = 1; at < argc; ++at) {
@@ -209,4 +205,4 @@ std::string argumentText(int argc, char** argv) {
   return text;
 }
 
-}  // namespace Platform
+}  // namespace Platform::Linux

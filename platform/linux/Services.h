@@ -9,7 +9,7 @@
 
 #include "conversion/Outcome.h"
 #include "conversion/PathSyntax.h"
-#include "platform/linux/Walk.h"
+#include "platform/linux/walk/Walk.h"
 
 namespace Platform::Linux {
 
@@ -20,7 +20,7 @@ class Services {
   Services(const Services&) = delete;
   Services& operator=(const Services&) = delete;
 
-  static GetVEK::PosixPathSyntax pathSyntax() { return {}; }
+  static GetVEK::PosixPathSyntax pathSyntax() { return Walk::pathSyntax(); }
 
   GetVEK::Status takeProgramDirectory();
   GetVEK::Status createWorkFile(std::string_view name);
@@ -47,5 +47,9 @@ class Services {
   int ownWorkFile_ = -1;  // the work file itself (O_PATH), whatever its name
   Walk walk_;
 };
+
+// The text after the program's own name: POSIX has only argv, which it
+// joins with single spaces.
+std::string argumentText(int argc, char** argv);
 
 }  // namespace Platform::Linux

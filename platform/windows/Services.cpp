@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include "platform/Platform.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -13,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ErrorPolicy.h"
 #include "platform/windows/RunLock.h"
 #include "windowsnames/DosDeviceName.h"
 
@@ -78,28 +78,6 @@ std::string forDisplay(std::wstring_view text) {
 }
 
 Failure failure(const std::wstring& action, DWORD error) { return Failure{forDisplay(action), forDisplay(systemMessage(error))}; }
-
-// Errors that leave the answer unknown, rather than say that there is no such
-// file: the run fails on them instead of answering "bAd".
-bool leavesAnswerUnknown(DWORD error) {
-  switch (error) {
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-    case ERROR_TOO_MANY_OPEN_FILES:
-    case ERROR_NO_SYSTEM_RESOURCES:
-    case ERROR_NONPAGED_SYSTEM_RESOURCES:
-    case ERROR_PAGED_SYSTEM_RESOURCES:
-    case ERROR_WORKING_SET_QUOTA:
-    case ERROR_IO_DEVICE:
-    case ERROR_CRC:
-    case ERROR_SEM_TIMEOUT:
-    case ERROR_UNEXP_NET_ERR:
-    case ERROR_NETNAME_DELETED:
-      return true;
-    default:
-      return false;
-  }
-}
 
 // Runs started together from one program directory would share its two file
 // names. The first holds the directory's mutex until its process ends, when
@@ -353,10 +331,6 @@ HANDLE handleOf(void* file) { return static_cast<HANDLE>(file); }
 
 }  // namespace
 
-}  // namespace Platform::Windows
-
-namespace Platform {
-
 // The program's name ends at its closing quote when it starts with one, else
 // at the first space or tab; the blanks after it separate it from the text.
 // Read wide, so that no character of the text is lost to the code page.
@@ -370,13 +344,9 @@ std::string argumentText(int, char**) {
     while (*line != L'\0' && *line != L' ' && *line != L'\t') ++line;
   }
   while (*line == L' ' || *line == L'\t') ++line;
-  if (std::optional<std::string> exact = Windows::exactNarrow(line)) return *std::move(exact);
-  return Windows::narrowedByShortNames(line).value_or(std::string());
+  if (std::optional<std::string> exact = exactNarrow(line)) return *std::move(exact);
+  return narrowedByShortNames(line).value_or(std::string());
 }
-
-}  // namespace Platform
-
-namespace Platform::Windows {
 
 Services::~Services() {
   if (workFile_ != nullptr) ::CloseHandle(handleOf(workFile_));
@@ -510,30 +480,30 @@ Status Services::discardWorkFile() {
 // name nor by its short name is passed over, as if it did not match.
 Found Services::findFirstEntry(const std::string& pattern) {
   const std::optional<std::wstring> widePattern = exactWide(pattern);
-  if (!widePattern) return Found(std::nullopt);
+  if (!widePattern) return Found::none();
   std::string name;
   const HANDLE search = findNamedEntry(*widePattern, name);
   if (search == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     if (leavesAnswerUnknown(error)) return failure(L"search " + *widePattern, error);
-    return Found(std::nullopt);
+    return Found::none();
   }
   ::FindClose(search);
-  return Found(std::move(name));
+  return Found::name(std::move(name));
 }
 
 Found Services::shortForm(std::string_view path) {
   const std::optional<std::wstring> wideLongPath = exactWide(path);
-  if (!wideLongPath || namesNoFile(*wideLongPath)) return Found(std::nullopt);
+  if (!wideLongPath || namesNoFile(*wideLongPath)) return Found::none();
   const std::optional<std::wstring> wideShortPath = shortPathOf(*wideLongPath);
   if (!wideShortPath) {
     const DWORD error = ::GetLastError();
     if (leavesAnswerUnknown(error)) return failure(L"find the short form of " + *wideLongPath, error);
-    return Found(std::nullopt);
+    return Found::none();
   }
   std::optional<std::string> shortPath = exactNarrow(*wideShortPath);
-  if (!shortPath || shortPath->empty()) return Found(std::nullopt);
-  return Found(std::move(*shortPath));
+  if (!shortPath || shortPath->empty()) return Found::none();
+  return Found::name(std::move(*shortPath));
 }
 
 void Services::report(std::string_view line) {

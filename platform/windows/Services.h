@@ -45,4 +45,11 @@ class Services {
   void* workFile_ = nullptr;  // a HANDLE while the work file is open
 };
 
+// The text after the program's own name, read from the raw command line
+// (argc and argv are not used): not split into words, quotes kept, and
+// exact in the system's code page. A component the code page cannot write
+// comes through as that entry's short name; the text is empty when that is
+// impossible.
+std::string argumentText(int argc, char** argv);
+
 }  // namespace Platform::Windows

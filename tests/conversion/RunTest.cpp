@@ -55,13 +55,13 @@ struct ScriptedPlatform {
   Found findFirstEntry(const std::string& pattern) {
     if (Status failed = step("search " + pattern)) return *failed;
     const auto found = firstEntries.find(pattern);
-    return found == firstEntries.end() ? Found(std::nullopt) : Found(found->second);
+    return found == firstEntries.end() ? Found::none() : Found::name(found->second);
   }
   Found shortForm(std::string_view path) {
     if (Status failed = step("short form of " + std::string(path))) return *failed;
     if (outOfMemory) throw std::bad_alloc();
     const auto found = shortForms.find(std::string(path));
-    return found == shortForms.end() ? Found(std::nullopt) : Found(found->second);
+    return found == shortForms.end() ? Found::none() : Found::name(found->second);
   }
   void report(std::string_view line) { reported.emplace_back(line); }
 };

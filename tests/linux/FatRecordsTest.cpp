@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/linux/FatRecords.h"
+#include "platform/linux/walk/FatRecords.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/linux/StoredNames.h"
+#include "platform/linux/walk/StoredNames.h"
 #include "tests/linux/Files.h"
 
 namespace {

@@ -93,7 +93,7 @@ TEST_P(PassCountTest, PassesEachDirectoryOnce) {
   PassCounter counter;
   const GetVEK::Found found = shortFormOf(tree->path() + c.below);
   ASSERT_FALSE(found.failed()) << found.failure().reason;
-  EXPECT_EQ(*found, tree->path() + c.answer);
+  EXPECT_EQ(found.nameIfAny(), tree->path() + c.answer);
   EXPECT_EQ(counter.over(*tree / "T"), c.passesOverT);
 }
 
@@ -161,7 +161,7 @@ TEST_P(ChangeDuringPassTest, PassesAgainOnlyForAChangeThatConcernsTheAnswer) {
   if (std::min(c.passesDisturbed, counter.over(*tree / "D")) % 2 == 1) checkSystemCall(::rename(to.c_str(), from.c_str()) == 0, "rename back");
   if (c.answer) {
     ASSERT_FALSE(found.failed()) << found.failure().reason;
-    EXPECT_EQ(*found, *tree / "D/" + *c.answer);
+    EXPECT_EQ(found.nameIfAny(), *tree / "D/" + *c.answer);
   } else {
     ASSERT_TRUE(found.failed());
     EXPECT_EQ(found.failure().reason, "it kept changing while it was read");
@@ -219,7 +219,7 @@ class ExchangeTest : public testing::Test {
   std::string answerFor(const std::string& argument) {
     const GetVEK::Found found = shortFormOf(tree / argument);
     if (found.failed()) return found.failure().reason;
-    return *found ? (*found)->substr(tree.path().size() + 1) : "bAd";
+    return found.hasName() ? found.name().substr(tree.path().size() + 1) : "bAd";
   }
   void exchange(const std::string& one, const std::string& other) {
     checkSystemCall(::renameat2(AT_FDCWD, (tree / one).c_str(), AT_FDCWD, (tree / other).c_str(), RENAME_EXCHANGE) == 0,

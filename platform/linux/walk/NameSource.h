@@ -13,7 +13,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/linux/FatRecords.h"
+#include "platform/linux/walk/FatRecords.h"
 
 namespace Platform::Linux {
 

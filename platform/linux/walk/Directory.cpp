@@ -1,4 +1,4 @@
-#include "platform/linux/Directory.h"
+#include "platform/linux/walk/Directory.h"
 
 #include <dirent.h>
 #include <errno.h>

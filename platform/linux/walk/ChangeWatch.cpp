@@ -1,4 +1,4 @@
-#include "platform/linux/ChangeWatch.h"
+#include "platform/linux/walk/ChangeWatch.h"
 
 #include <errno.h>
 #include <unistd.h>

@@ -1,8 +1,8 @@
-#include "platform/linux/FatRecords.h"
+#include "platform/linux/walk/FatRecords.h"
 
 #include <cstring>
 
-#include "platform/linux/NameSource.h"
+#include "platform/linux/walk/NameSource.h"
 #include "windowsnames/CodeUnits.h"
 #include "windowsnames/ShortName.h"
 

@@ -13,17 +13,22 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "conversion/Outcome.h"
-#include "platform/linux/ChangeWatch.h"
-#include "platform/linux/Directory.h"
-#include "platform/linux/StoredNames.h"
+#include "conversion/PathSyntax.h"
+#include "platform/linux/walk/ChangeWatch.h"
+#include "platform/linux/walk/Directory.h"
+#include "platform/linux/walk/StoredNames.h"
 
 namespace Platform::Linux {
 
 class Walk {
  public:
+  // Paths are POSIX paths: "/" alone separates.
+  static GetVEK::PosixPathSyntax pathSyntax() { return {}; }
+
   Walk();
   ~Walk();
   Walk(const Walk&) = delete;
@@ -57,6 +62,10 @@ class Walk {
   };
   template <class T>
   using Outcome = GetVEK::Outcome<T>;
+  // What a question asked of a place gives, or why it could not be had: a
+  // name found is already one of the run's answers.
+  template <class T>
+  using Settled = std::conditional_t<std::is_same_v<T, GetVEK::Found>, GetVEK::Found, Outcome<T>>;
 
   GetVEK::Found shortFormOnce(std::string_view directoryPart, std::string_view last, const Place*& movedIn);
   Outcome<const Step*> stepThatMoved(const std::vector<Step*>& steps);
@@ -69,7 +78,7 @@ class Walk {
   GetVEK::Found entryNamed(Place& place, std::string_view component);
   GetVEK::Status workOutAliases(const std::vector<Step*>& steps);
   template <class Compute>
-  auto settled(Place& place, Compute compute, bool checkedAtTheEnd = false) -> Outcome<decltype(compute())>;
+  auto settled(Place& place, Compute compute, bool checkedAtTheEnd = false) -> Settled<decltype(compute())>;
   bool changedUnder(Place& place);
   void forgetConcerned();
   void startWatching(Place& place);

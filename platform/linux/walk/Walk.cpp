@@ -1,4 +1,4 @@
-#include "platform/linux/Walk.h"
+#include "platform/linux/walk/Walk.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -8,7 +8,8 @@
 #include <optional>
 #include <utility>
 
-#include "platform/linux/Directory.h"
+#include "platform/ErrorPolicy.h"
+#include "platform/linux/walk/Directory.h"
 #include "windowsnames/AliasAssignment.h"
 #include "windowsnames/ChangeInterest.h"
 #include "windowsnames/CodeUnits.h"
@@ -29,24 +30,6 @@ namespace {
 // it, this many times running is reported rather than answered from a view
 // known to be torn.
 constexpr int maxPasses = 8;
-
-// Errors that leave the answer unknown, rather than say that there is no
-// such entry: the run fails on them instead of answering "bAd".
-bool leavesAnswerUnknown(int error) {
-  switch (error) {
-    case EMFILE:
-    case ENFILE:
-    case ENOMEM:
-    case ENOBUFS:
-    case EIO:
-    case EAGAIN:
-    case ETIMEDOUT:
-    case EREMOTEIO:
-      return true;
-    default:
-      return false;
-  }
-}
 
 bool isDotEntry(std::string_view component) { return component == "." || component == ".."; }
 
@@ -143,14 +126,14 @@ Found Walk::findFirstEntry(std::string_view pattern) {
   constexpr std::size_t maxName = 260;
   if (pattern.size() >= PATH_MAX || directoryPart.find_first_of("?*") != std::string_view::npos ||
       namePattern.empty() || namePattern.size() >= maxName)
-    return Found(std::nullopt);
+    return Found::none();
 
   const Outcome<Place*> reached = walkTo(directoryPart);
   if (reached.failed()) return reached.failure();
-  if (*reached == nullptr) return Found(std::nullopt);
+  if (*reached == nullptr) return Found::none();
   Place& place = **reached;
   if (const auto known = place.firstMatches.find(namePattern); known != place.firstMatches.end())
-    return Found(known->second);
+    return Found::nameOrNone(known->second);
 
   std::optional<StoredNameFault> fault;
   Found first = settled(place, [&] {
@@ -159,21 +142,21 @@ Found Walk::findFirstEntry(std::string_view pattern) {
     if (place.holdsStoredNames()) {
       StoredAnswer<std::optional<std::string>> stored = findFirstStoredMatch(place.directory, namePattern);
       if (auto* failed = std::get_if<StoredNameFault>(&stored)) fault = std::move(*failed);
-      if (fault) return std::optional<std::string>();
-      if (std::optional<std::optional<std::string>>& found = std::get<0>(stored)) return *found;
+      if (fault) return Found::none();
+      if (std::optional<std::optional<std::string>>& found = std::get<0>(stored)) return Found::nameOrNone(*found);
     }
-    return WindowsNames::findFirstMatch(place.directory, *place.aliases, namePattern);
+    return Found::nameOrNone(WindowsNames::findFirstMatch(place.directory, *place.aliases, namePattern));
   });
   if (first.failed()) return first;
   if (fault) return place.failure(*fault);
-  if (*first && (*first)->size() >= maxName) return Found(std::nullopt);
-  place.firstMatches.emplace(namePattern, *first);
+  if (first.hasName() && first.name().size() >= maxName) return Found::none();
+  place.firstMatches.emplace(namePattern, first.nameIfAny());
   return first;
 }
 
 Found Walk::shortForm(std::string_view path) {
   if (path.empty() || path.size() >= PATH_MAX || path.find_first_of("?*") != std::string_view::npos)
-    return Found(std::nullopt);
+    return Found::none();
   const std::size_t slash = path.rfind('/');
   const std::size_t lastStart = slash == std::string_view::npos ? 0 : slash + 1;
   for (int walk = 1;; ++walk) {
@@ -190,13 +173,13 @@ Found Walk::shortForm(std::string_view path) {
 Found Walk::shortFormOnce(std::string_view directoryPart, std::string_view last, const Place*& movedIn) {
   const Outcome<Place*> reached = walkTo(directoryPart);
   if (reached.failed()) return reached.failure();
-  if (*reached == nullptr) return Found(std::nullopt);
+  if (*reached == nullptr) return Found::none();
 
   std::optional<Step> lastStep;
   if (!last.empty()) {
     const Outcome<std::optional<Named>> named = componentIn(**reached, last);
     if (named.failed()) return named.failure();
-    if (!*named) return Found(std::nullopt);
+    if (!*named) return Found::none();
     lastStep = Step{std::string(last), *reached, nullptr, std::move((*named)->entry), std::move((*named)->shortName),
                     (*reached)->knowledge};
   }
@@ -209,18 +192,18 @@ Found Walk::shortFormOnce(std::string_view directoryPart, std::string_view last,
   if (moved.failed()) return moved.failure();
   if (*moved != nullptr) {
     movedIn = (*moved)->parent;
-    return Found(std::nullopt);
+    return Found::none();
   }
 
   // Every component but a last one after the final "/" is followed by one.
   std::string shortText;
   shortText.reserve(directoryPart.size() + last.size());
   for (std::size_t at = 0; at < steps.size(); ++at) {
-    if (!steps[at]->shortName) return Found(std::nullopt);  // an entry gone meanwhile
+    if (!steps[at]->shortName) return Found::none();  // an entry gone meanwhile
     shortText += *steps[at]->shortName;
     if (at < trail_.size()) shortText += '/';
   }
-  return Found(std::move(shortText));
+  return Found::name(std::move(shortText));
 }
 
 // The aliases the steps still lack, worked out together for each directory,
@@ -361,13 +344,13 @@ Walk::Outcome<std::optional<Walk::Named>> Walk::componentIn(Place& place, std::s
   }
   const Found entry = entryNamed(place, component);
   if (entry.failed()) return entry.failure();
-  if (!*entry) return std::optional<Named>();
+  if (entry.isNone()) return std::optional<Named>();
   std::optional<std::string> shortName;
   if (isDotEntry(component) || isShortName(component))
     shortName = component;
-  else if (isShortName(**entry))
-    shortName = **entry;
-  return std::optional<Named>(Named{**entry, std::move(shortName)});
+  else if (isShortName(entry.name()))
+    shortName = entry.name();
+  return std::optional<Named>(Named{entry.name(), std::move(shortName)});
 }
 
 // The entry a component names: by its exact spelling, else as an alias,
@@ -378,19 +361,20 @@ Walk::Outcome<std::optional<Walk::Named>> Walk::componentIn(Place& place, std::s
 // valid 8.3 name, which no alias may equal. The alias goes first because it
 // costs no pass over the directory when the component cannot be one.
 Found Walk::entryNamed(Place& place, std::string_view component) {
-  if (isDotEntry(component)) return Found(std::string(component));
-  if (const auto known = place.entries.find(component); known != place.entries.end()) return Found(known->second);
+  if (isDotEntry(component)) return Found::name(std::string(component));
+  if (const auto known = place.entries.find(component); known != place.entries.end())
+    return Found::nameOrNone(known->second);
   const int error = place.directory.entryError(component);
   if (leavesAnswerUnknown(error)) return Failure{"search " + place.shown(), strerror(error)};
   // Asking again costs one lookup, less than keeping the answer.
-  if (error == 0) return Found(std::string(component));
+  if (error == 0) return Found::name(std::string(component));
   Found entry = settled(place, [&] {
     place.interest.addComponent(component);
     std::optional<std::string> name = place.aliases->entryWithAlias(component);
-    return name ? name : firstEqualWithoutCase(place.directory, component);
+    return Found::nameOrNone(name ? name : firstEqualWithoutCase(place.directory, component));
   });
   if (entry.failed()) return entry;
-  place.entries.emplace(component, *entry);
+  place.entries.emplace(component, entry.nameIfAny());
   return entry;
 }
 
@@ -400,7 +384,7 @@ Found Walk::entryNamed(Place& place, std::string_view component) {
 // walk checks the answer anyway (`checkedAtTheEnd`: the aliases a short form
 // takes), an unwatched place's times are compared there only, once.
 template <class Compute>
-auto Walk::settled(Place& place, Compute compute, bool checkedAtTheEnd) -> Outcome<decltype(compute())> {
+auto Walk::settled(Place& place, Compute compute, bool checkedAtTheEnd) -> Settled<decltype(compute())> {
   if (!place.watched && !place.stamp) {
     place.stamp = place.directory.changeStamp();
     if (!place.stamp || place.stamp->recent()) startWatching(place);

@@ -1,4 +1,4 @@
-#include "platform/linux/NameSource.h"
+#include "platform/linux/walk/NameSource.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "platform/ErrorPolicy.h"
 #include "windowsnames/CodeUnits.h"
 #include "windowsnames/ShortName.h"
 
@@ -126,11 +127,12 @@ NameSource nameSourceOf(int directory, const NameCalls& calls, int* error) {
     case EOPNOTSUPP:
     case ENOSYS:
     case ERANGE:  // longer than ntfs-3g's flags
-    case EACCES:
-    case EPERM:
       return NameSource::rule;
     default:
-      return answer >= 0 ? NameSource::rule : unknown(static_cast<int>(-answer));
+      // A probe refused to the user asks for the read permission a listing
+      // needs, without which the rule answers only names already 8.3.
+      return answer >= 0 || !leavesAnswerUnknown(static_cast<int>(-answer)) ? NameSource::rule
+                                                                             : unknown(static_cast<int>(-answer));
   }
 }
 

@@ -27,8 +27,8 @@
 #include <string_view>
 #include <variant>
 
-#include "platform/linux/Directory.h"
-#include "platform/linux/NameSource.h"
+#include "platform/linux/walk/Directory.h"
+#include "platform/linux/walk/NameSource.h"
 
 namespace Platform::Linux {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/StoredNames.h"
+#include "platform/linux/walk/StoredNames.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "platform/ErrorPolicy.h"
 #include "windowsnames/AliasAssignment.h"
 #include "windowsnames/CodeUnits.h"
 #include "windowsnames/DirectorySearch.h"
@@ -85,7 +86,9 @@ class NtfsNames : public NameTrouble {
   // tell which one the DOS name belongs to; EPERM on a mount's root: the
   // name stands in another volume; both leave the rule. EACCES, and EPERM
   // elsewhere: refused to this user. ERANGE: longer than any short name.
-  // ENOENT: gone since it was listed, which the walk sees as a change.
+  // Otherwise the one error policy: an error about the entry (gone since it
+  // was listed, which the walk sees as a change; refused to this user) gives
+  // no short form, any other leaves it unknown.
   StoredAlias aliasOf(std::string_view name) {
     char value[64];
     const ssize_t length = calls_.attribute(directory_.descriptor(), name, "system.ntfs_dos_name", value, sizeof value);
@@ -102,13 +105,10 @@ class NtfsNames : public NameTrouble {
       case EPERM:
         if (isMountRoot(directory_, name)) return {StoredAlias::State::unknown, {}};
         return refuse();
-      case EACCES:
-      case ENOENT:
-        return refuse();
       case ERANGE:
         return damaged(name);
       default:
-        return fail(name, strerror(error));
+        return leavesAnswerUnknown(error) ? fail(name, strerror(error)) : refuse();
     }
   }
 
@@ -182,9 +182,10 @@ class FatNames : public NameTrouble {
     return {StoredAlias::State::held, *entry.shortName};
   }
 
-  // A directory the user may not read (EACCES, EPERM) is left to the rule,
-  // which cannot list it either; so is one whose records this mount cannot
-  // give (ENOTTY). A long name holding "/" names no entry: a fault.
+  // A directory whose records the user may not read, or this mount cannot
+  // give (ENOTTY), is left to the rule, which cannot list it either; any
+  // error that leaves the answer unknown is a fault. A long name holding "/"
+  // names no entry: a fault too.
   template <class Visit>
   bool forEachRecord(Visit&& visit) {
     bool cut = false;
@@ -196,7 +197,7 @@ class FatNames : public NameTrouble {
       damaged(decoded.entry.name);
       return false;
     });
-    if (error != 0 && error != EACCES && error != EPERM && error != ENOTTY) fail({}, strerror(error));
+    if (error != ENOTTY && leavesAnswerUnknown(error)) fail({}, strerror(error));
     abandoned_ = abandoned_ || error != 0 || cut;
     return !stopped();
   }
