@@ -445,8 +445,12 @@ TEST(TurnTest, SeparateDirectoriesAreIndependent) {
   const ProgramDirectory held;
   const ProgramDirectory other;
   HostTurn turn(toolIn(held));
-  EXPECT_EQ(call(toolIn(held), "--help", 300).status, GETVEK_CALL_TIMEOUT);
-  EXPECT_EQ(call(toolIn(other), "--help", 5000).answer, "bAd");
+  // From another thread: a Windows mutex lets its holder in again.
+  const auto elsewhere = [](const std::string& tool, unsigned timeoutMs) {
+    return std::async(std::launch::async, [=] { return call(tool, "--help", timeoutMs); }).get();
+  };
+  EXPECT_EQ(elsewhere(toolIn(held), 300).status, GETVEK_CALL_TIMEOUT);
+  EXPECT_EQ(elsewhere(toolIn(other), 5000).answer, "bAd");
 }
 
 // Installers replace a running tool by renaming a new copy over it: the calls
@@ -496,9 +500,9 @@ std::size_t entriesIn(const std::string& directory) {
   return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(directory), {}));
 }
 
-// Calls that answered or timed out waiting for their turn leave no thread or
-// descriptor in the host, and only VEK.TXT on disk; the library can be
-// unloaded after them, and the turn they waited for let go later.
+// Calls that timed out waiting for their turn leave no thread or descriptor
+// in the host; the library can be unloaded after them, before that turn is
+// let go; and a call leaves only VEK.TXT on disk.
 TEST(LeftBehindTest, NothingButTheLastResult) {
   const ProgramDirectory program;
   const std::string tool = toolIn(program);
@@ -506,21 +510,19 @@ TEST(LeftBehindTest, NothingButTheLastResult) {
   ASSERT_NE(library, nullptr) << dlerror();
   const auto loaded = reinterpret_cast<decltype(&getvek_call)>(dlsym(library, "getvek_call"));
   ASSERT_NE(loaded, nullptr);
+  std::optional<HostTurn> turn(std::in_place, tool);
   const std::size_t threads = entriesIn("/proc/self/task");
   const std::size_t descriptors = entriesIn("/proc/self/fd");
   char answer[1000];
-  {
-    HostTurn turn(tool);
-    for (int timedOut = 0; timedOut < 10; ++timedOut)
-      EXPECT_EQ(loaded(tool.c_str(), "--help", answer, sizeof answer, 30), GETVEK_CALL_TIMEOUT);
-  }
-  EXPECT_EQ(loaded(tool.c_str(), "--help", answer, sizeof answer, ampleMs), GETVEK_CALL_ANSWERED);
+  for (int timedOut = 0; timedOut < 10; ++timedOut)
+    EXPECT_EQ(loaded(tool.c_str(), "--help", answer, sizeof answer, 30), GETVEK_CALL_TIMEOUT);
   EXPECT_EQ(entriesIn("/proc/self/task"), threads);
   EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors);
-  EXPECT_EQ(entriesIn(program.path()), 2u) << "the tool and VEK.TXT";
   EXPECT_EQ(dlclose(library), 0);
-  HostTurn again(tool);
-  EXPECT_EQ(call(tool, "--help", 300).status, GETVEK_CALL_TIMEOUT);
+  // A thread left waiting for the turn would wake here, in code unloaded.
+  turn.reset();
+  EXPECT_EQ(call(tool, "--help").answer, "bAd");
+  EXPECT_EQ(entriesIn(program.path()), 2u) << "the tool and VEK.TXT";
 }
 
 // A child that a threaded host forks while one of its threads holds the turn
