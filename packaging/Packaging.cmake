@@ -34,6 +34,9 @@ install(FILES ${PROJECT_BINARY_DIR}/getvekConfig.cmake ${PROJECT_BINARY_DIR}/get
   DESTINATION host/lib/cmake/getvek)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/getvek-call.pc.in ${PROJECT_BINARY_DIR}/getvek-call.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/getvek-call.pc DESTINATION host/lib/pkgconfig)
+# The Python module, for `pip install host/python` from the archive.
+install(FILES ${PROJECT_SOURCE_DIR}/host/python/getvek_call.py ${PROJECT_SOURCE_DIR}/host/python/pyproject.toml
+  DESTINATION host/python)
 
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)

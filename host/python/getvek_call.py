@@ -120,22 +120,27 @@ else:
     _ENCODING = None  # the bytes as typed: os.fsdecode
 
     class _Turn:
-        """An exclusive flock on the executable, opened anew by every attempt."""
+        """An exclusive flock on the executable, opened by each call itself.
+
+        A waiting call keeps its descriptor between attempts: closing it would
+        wake the C library's waiters, which watch for the holder's close."""
 
         def __init__(self, executable, deadline):
             self.executable = executable
             pause = _FIRST_TURN_PAUSE
+            self.file = None
             while True:
-                try:
-                    self.file = os.open(executable, os.O_RDONLY | os.O_CLOEXEC | os.O_NOCTTY)
-                except OSError as error:
-                    raise GetvekCannotStart(_own("cannot open the tool for its turn", error)) from None
+                if self.file is None:
+                    try:
+                        self.file = os.open(executable, os.O_RDONLY | os.O_CLOEXEC | os.O_NOCTTY)
+                    except OSError as error:
+                        raise GetvekCannotStart(_own("cannot open the tool for its turn", error)) from None
                 try:
                     fcntl.flock(self.file, fcntl.LOCK_EX | fcntl.LOCK_NB)
                     locked = os.fstat(self.file)
                 except BlockingIOError:
-                    os.close(self.file)
                     if deadline.passed():
+                        os.close(self.file)
                         raise GetvekTimeout(
                             _own("timed out waiting for another call from the same program directory")) from None
                     time.sleep(pause if deadline.at is None else max(0, min(pause, deadline.left())))
@@ -148,6 +153,7 @@ else:
                 if self.still_held():
                     return
                 self.end()
+                self.file = None
 
         def still_held(self):
             try:
