@@ -485,7 +485,6 @@ int getvek_call(const char *tool_path, const char *long_path, char *answer, size
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -494,9 +493,8 @@ int getvek_call(const char *tool_path, const char *long_path, char *answer, size
 extern char **environ;
 
 enum {
-  releaseCheckMs = 50, /* the longest a waiting call sleeps between attempts */
   firstTurnPauseUs = 100,
-  longestTurnPauseUs = 2000 /* between attempts where no watch could be had */
+  longestTurnPauseUs = 2000 /* between attempts at a taken turn */
 };
 
 struct Tool {
@@ -551,8 +549,8 @@ static SystemError openTool(Tool *tool, const char *toolPath, const char *longPa
 }
 
 /* The turn is an exclusive flock on the executable: the tool flocks its
-   directory, and a lock there would turn every run away. Each call opens
-   the file itself, since flock keeps apart open files, not processes: so the
+   directory, and a lock there would turn every run away. Each attempt opens
+   the file anew, since flock keeps apart open files, not processes: so the
    threads of one host exclude each other as processes do, with no state in
    the library that a fork or an unload could leave locked or running. A
    replaced tool (a new file renamed over it) is a new file with a lock of its
@@ -571,24 +569,20 @@ static void endTurn(Tool *tool) {
 }
 
 /* Locking needs the file open for reading: a descriptor that only names it
-   (O_PATH) takes no flock. A caller kept waiting keeps its descriptor, so
-   that its attempts close nothing that would wake the other waiters. */
+   (O_PATH) takes no flock. */
 static Turn tryTurn(Tool *tool, SystemError *error) {
   struct stat locked;
-  if (tool->turn < 0) tool->turn = open(tool->executable, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (tool->turn < 0) {
+  const int turn = open(tool->executable, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (turn < 0) {
     *error = (SystemError)errno;
     return turnUnopened;
   }
-  if (flock(tool->turn, LOCK_EX | LOCK_NB) != 0) {
+  if (flock(turn, LOCK_EX | LOCK_NB) != 0 || fstat(turn, &locked) != 0) {
     *error = (SystemError)errno;
+    close(turn);
     return *error == EWOULDBLOCK || *error == EINTR ? turnBusy : turnFailed;
   }
-  if (fstat(tool->turn, &locked) != 0) {
-    *error = (SystemError)errno;
-    endTurn(tool);
-    return turnFailed;
-  }
+  tool->turn = turn;
   tool->device = locked.st_dev;
   tool->inode = locked.st_ino;
   if (stillTheToolsTurn(tool)) return turnTaken;
@@ -596,72 +590,22 @@ static Turn tryTurn(Tool *tool, SystemError *error) {
   return turnReplaced;
 }
 
-/* A holder lets go by closing the executable, which inotify reports: so a
-   waiting call sleeps until then, where pausing for a while would leave the
-   turn to a caller that comes back at once, again and again. -1 where
-   inotify cannot be had (no instance left): then it pauses. */
-static int watchForRelease(const char *executable) {
-  const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-  if (watch >= 0 && inotify_add_watch(watch, executable, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
-    close(watch);
-    return -1;
-  }
-  return watch;
-}
-
-/* Also woken now and then: a holder on another machine's mount, or on a
-   replaced file, makes no event here. */
-static void waitForRelease(int watch, long long deadline, unsigned long *pauseUs) {
-  const long long left = deadline - nowMs();
-  if (watch >= 0) {
-    char events[4096];
-    struct pollfd ready;
-    ready.fd = watch;
-    ready.events = POLLIN;
-    if (poll(&ready, 1, left < releaseCheckMs ? (int)left : releaseCheckMs) > 0)
-      while (read(watch, events, sizeof events) > 0) {
-      }
-    return;
-  }
-  sleepUs(left * 1000 < (long long)*pauseUs ? (unsigned long)left * 1000 : *pauseUs);
-  *pauseUs = *pauseUs * 2 < longestTurnPauseUs ? *pauseUs * 2 : longestTurnPauseUs;
-}
-
 /* flock takes no timeout, and a thread blocked in it would outlive the call:
-   so attempts without waiting, each after the turn was let go. */
+   so attempts without waiting, with pauses that grow to a few milliseconds.
+   Turns are not handed out in order: a caller back at once may take the turn
+   again before one that is pausing. */
 static Turn takeTurn(Tool *tool, long long deadline, SystemError *error) {
   unsigned long pauseUs = firstTurnPauseUs;
-  int watch = -1;
-  int watched = 0;
-  Turn turn;
   for (;;) {
-    turn = tryTurn(tool, error);
-    if (turn != turnBusy && turn != turnReplaced) break;
-    if (deadline - nowMs() <= 0) {
-      turn = turnTimedOut;
-      break;
+    const Turn turn = tryTurn(tool, error);
+    const long long left = deadline - nowMs();
+    if (turn != turnBusy && turn != turnReplaced) return turn;
+    if (left <= 0) return turnTimedOut;
+    if (turn == turnBusy) {
+      sleepUs(left * 1000 < (long long)pauseUs ? (unsigned long)left * 1000 : pauseUs);
+      pauseUs = pauseUs * 2 < longestTurnPauseUs ? pauseUs * 2 : longestTurnPauseUs;
     }
-    if (turn == turnReplaced) {
-      /* The new file is the one its holders will close. */
-      if (watch >= 0) close(watch);
-      watch = -1;
-      watched = 0;
-      continue;
-    }
-    if (!watched) {
-      /* Tried again at once: the turn may have come free before the watch. */
-      watch = watchForRelease(tool->executable);
-      watched = 1;
-      continue;
-    }
-    waitForRelease(watch, deadline, &pauseUs);
   }
-  if (watch >= 0) close(watch);
-  if (turn != turnTaken && tool->turn >= 0) {
-    close(tool->turn);
-    tool->turn = -1;
-  }
-  return turn;
 }
 
 static SystemError removeResult(const Tool *tool) {

@@ -120,10 +120,8 @@ else:
     _ENCODING = None  # the bytes as typed: os.fsdecode
 
     class _Turn:
-        """An exclusive flock on the executable, opened by each call itself.
-
-        A waiting call keeps its descriptor between attempts: closing it would
-        wake the C library's waiters, which watch for the holder's close."""
+        """An exclusive flock on the executable, opened by each call itself
+        and kept open while it waits, opened again after a replacement."""
 
         def __init__(self, executable, deadline):
             self.executable = executable
