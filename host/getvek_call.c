@@ -131,6 +131,7 @@ static int outcomeOf(const Tool *tool, const RunOutcome *run, char *answer, size
    after the tool was replaced may be the other caller's, so it is asked again. */
 static int runUntilAnswered(Tool *tool, long long deadline, char *answer, size_t capacity) {
   RunOutcome run;
+  char refusal[lineSize] = "";
   unsigned waitMs = firstRetryWaitMs;
   for (;;) {
     SystemError error;
@@ -142,13 +143,20 @@ static int runUntilAnswered(Tool *tool, long long deadline, char *answer, size_t
     memset(&run, 0, sizeof run);
     runTool(tool, deadline, &run);
     refused = run.end == runExited && run.code == exitWorthRetrying;
+    if (refused && run.lineLength > 0) memcpy(refusal, run.line, run.lineLength + 1);
     if (refused && nowMs() + waitMs < deadline) {
       sleepMs(waitMs);
       waitMs = waitMs * 2 < longestRetryWaitMs ? waitMs * 2 : longestRetryWaitMs;
       continue;
     }
+    /* Refused until the timeout, also where it ended the last run: the
+       tool's line tells what held the directory. */
+    if ((refused || run.end == runTimedOut) && refusal[0] != '\0') {
+      failWithLine(answer, capacity, refusal);
+      return GETVEK_CALL_TIMEOUT;
+    }
     result = outcomeOf(tool, &run, answer, capacity);
-    if (refused) result = GETVEK_CALL_TIMEOUT; /* with the tool's line, which tells what held the directory */
+    if (refused) result = GETVEK_CALL_TIMEOUT;
     return result != GETVEK_CALL_TIMEOUT && !stillTheToolsTurn(tool) ? replacedMeanwhile : result;
   }
 }
