@@ -28,6 +28,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -523,6 +524,28 @@ TEST(LeftBehindTest, NothingButTheLastResult) {
   turn.reset();
   EXPECT_EQ(call(tool, "--help").answer, "bAd");
   EXPECT_EQ(entriesIn(program.path()), 2u) << "the tool and VEK.TXT";
+}
+
+// The turn needs the tool open for reading: a tool its caller may run but
+// not read is reported so, at once. Root reads everything, so the caller is
+// a child that gave root up.
+TEST(TurnTest, NeedsTheToolReadable) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to call as another user";
+  const ProgramDirectory program;
+  const std::string tool = toolIn(program);
+  checkSystemCall(::chmod(program.path().c_str(), 0711) == 0 && ::chmod(tool.c_str(), 0711) == 0, "chmod");
+  const pid_t id = ::fork();
+  ASSERT_GE(id, 0);
+  if (id == 0) {
+    char answer[1000];
+    const bool reported = ::setgid(65534) == 0 && ::setuid(65534) == 0 &&
+                          getvek_call(tool.c_str(), "--help", answer, sizeof answer, 5000) == GETVEK_CALL_CANNOT_START &&
+                          std::string(answer) == "getvek_call: cannot open the tool for its turn: " + std::string(std::strerror(EACCES));
+    ::_exit(reported ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(id, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 // A child that a threaded host forks while one of its threads holds the turn
