@@ -1,8 +1,10 @@
 /* Conversions a second through the host library (host/getvek_call.h), from
  * one program directory: each path's answer is taken once, one call after
  * the other, then `calls` conversions are made over the paths in turn by
- * `threads` threads at once. Prints the conversions a second and how many
- * answers differed from the first ones (0 unless the calls mixed answers).
+ * `threads` threads at once. Prints the conversions a second, how many
+ * answers differed from the first ones (0 unless the calls mixed answers),
+ * and the longest call in milliseconds: turns are not queued, so one call
+ * may wait while others take the turn.
  *   host_calls TOOL THREADS CALLS PATH... */
 #define _GNU_SOURCE
 #include <pthread.h>
@@ -23,6 +25,7 @@ typedef struct Batch {
   int calls;
   int threads;
   int differences;
+  double longest;
   pthread_mutex_t lock;
 } Batch;
 
@@ -31,28 +34,34 @@ typedef struct Worker {
   int first;
 } Worker;
 
+static double seconds(void) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
+}
+
 static void *convertShare(void *argument) {
   const Worker *worker = argument;
   Batch *batch = worker->batch;
   char answer[capacity];
   int differences = 0;
+  double longest = 0;
   int call;
   for (call = worker->first; call < batch->calls; call += batch->threads) {
     const int path = call % batch->pathCount;
+    const double started = seconds();
+    double took;
     if (getvek_call(batch->tool, batch->paths[path], answer, sizeof answer, timeoutMs) != 0 ||
         strcmp(answer, batch->answers[path]) != 0)
       ++differences;
+    took = seconds() - started;
+    if (took > longest) longest = took;
   }
   pthread_mutex_lock(&batch->lock);
   batch->differences += differences;
+  if (longest > batch->longest) batch->longest = longest;
   pthread_mutex_unlock(&batch->lock);
   return NULL;
-}
-
-static double seconds(void) {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
 }
 
 int main(int argc, char **argv) {
@@ -71,6 +80,7 @@ int main(int argc, char **argv) {
   batch.paths = argv + 4;
   batch.pathCount = argc - 4;
   batch.differences = 0;
+  batch.longest = 0;
   batch.answers = malloc(sizeof *batch.answers * (size_t)batch.pathCount);
   threads = malloc(sizeof *threads * (size_t)batch.threads);
   workers = malloc(sizeof *workers * (size_t)batch.threads);
@@ -89,6 +99,6 @@ int main(int argc, char **argv) {
     pthread_create(&threads[i], NULL, convertShare, &workers[i]);
   }
   for (i = 0; i < batch.threads; ++i) pthread_join(threads[i], NULL);
-  printf("%.0f %d\n", batch.calls / (seconds() - started), batch.differences);
+  printf("%.0f %d %.0f\n", batch.calls / (seconds() - started), batch.differences, batch.longest * 1000);
   return 0;
 }

@@ -12,16 +12,16 @@
 enum {
   exitAnswered = 0,
   exitWorthRetrying = 75, /* EX_TEMPFAIL: another run held the directory, or VEK.TXT was still there */
-  maxRuns = 16,
   firstRetryWaitMs = 1,
   longestRetryWaitMs = 100,
   waitSliceMs = 50, /* how often a wait for the tool also looks at its standard error */
-  lineSize = 4096   /* of the tool's message line kept; the rest is read and dropped */
+  lineSize = 4096,  /* of the tool's message line kept; the rest is read and dropped */
+  replacedMeanwhile = 1 /* never returned: the tool was replaced during the turn, which is taken again */
 };
 
 typedef unsigned long SystemError; /* errno, or GetLastError() */
 
-typedef enum { turnTaken, turnTimedOut, turnFailed } Turn;
+typedef enum { turnTaken, turnBusy, turnReplaced, turnTimedOut, turnUnopened, turnFailed } Turn;
 
 typedef enum { runExited, runEndedBySignal, runTimedOut, runNotStarted, runStatusLost } RunEnd;
 
@@ -53,7 +53,7 @@ static void append(char *buffer, size_t capacity, size_t *length, const char *te
 }
 
 /* The call's failure: "getvek_call: <reason>[: <detail>]", cut to fit. */
-static int fail(char *answer, size_t capacity, const char *reason, const char *detail) {
+static int fail(int code, char *answer, size_t capacity, const char *reason, const char *detail) {
   size_t length = 0;
   append(answer, capacity, &length, "getvek_call: ");
   append(answer, capacity, &length, reason);
@@ -61,31 +61,33 @@ static int fail(char *answer, size_t capacity, const char *reason, const char *d
     append(answer, capacity, &length, ": ");
     append(answer, capacity, &length, detail);
   }
-  return -1;
+  return code;
 }
 
 static void systemMessage(SystemError error, char *message, size_t size);
 
-static int failOnSystemError(char *answer, size_t capacity, const char *reason, SystemError error) {
+static int failOnSystemError(int code, char *answer, size_t capacity, const char *reason, SystemError error) {
   char message[512];
   systemMessage(error, message, sizeof message);
-  return fail(answer, capacity, reason, message);
+  return fail(code, answer, capacity, reason, message);
 }
 
 static int failWithLine(char *answer, size_t capacity, const char *line) {
   size_t length = 0;
   append(answer, capacity, &length, line);
-  return -1;
+  return GETVEK_CALL_FAILED;
 }
 
 /* The platform's services. A Tool is one call's view of the executable: its
-   paths, the argument text and the program directory's lock. */
+   paths, the argument text and the program directory's turn. */
 typedef struct Tool Tool;
 static void closeTool(Tool *tool); /* also one that openTool could not make whole */
 static long long nowMs(void);
 static void sleepMs(unsigned ms);
 static Turn takeTurn(Tool *tool, long long deadline, SystemError *error);
 static void endTurn(Tool *tool);
+/* Whether the turn taken is still the program directory's (a replaced tool is taken anew). */
+static int stillTheToolsTurn(const Tool *tool);
 static SystemError removeResult(const Tool *tool);
 static void runTool(Tool *tool, long long deadline, RunOutcome *run);
 /* Up to `capacity` bytes of VEK.TXT into `answer`; their count in `length`. */
@@ -94,22 +96,22 @@ static SystemError readResult(const Tool *tool, char *answer, size_t capacity, s
 static int readAnswer(const Tool *tool, char *answer, size_t capacity) {
   size_t length = 0;
   const SystemError error = readResult(tool, answer, capacity, &length);
-  if (error != 0) return failOnSystemError(answer, capacity, "cannot read VEK.TXT", error);
-  if (length == capacity) return fail(answer, capacity, "the answer does not fit the buffer", NULL);
+  if (error != 0) return failOnSystemError(GETVEK_CALL_FAILED, answer, capacity, "cannot read VEK.TXT", error);
+  if (length == capacity) return fail(GETVEK_CALL_FAILED, answer, capacity, "the answer does not fit the buffer", NULL);
   answer[length] = '\0';
-  return 0;
+  return GETVEK_CALL_ANSWERED;
 }
 
 static int outcomeOf(const Tool *tool, const RunOutcome *run, char *answer, size_t capacity) {
   char reason[64];
   switch (run->end) {
     case runNotStarted:
-      return failOnSystemError(answer, capacity, "cannot start the tool", run->code);
+      return failOnSystemError(GETVEK_CALL_CANNOT_START, answer, capacity, "cannot start the tool", run->code);
     case runTimedOut:
-      return fail(answer, capacity, "timed out; the tool's run was ended", NULL);
+      return fail(GETVEK_CALL_TIMEOUT, answer, capacity, "timed out; the tool's run was ended", NULL);
     case runEndedBySignal:
       snprintf(reason, sizeof reason, "the tool ended on signal %lu", run->code);
-      return fail(answer, capacity, reason, NULL);
+      return fail(GETVEK_CALL_FAILED, answer, capacity, reason, NULL);
     case runStatusLost: /* a host that reaps every child itself: the line tells a failure */
       return run->lineLength > 0 ? failWithLine(answer, capacity, run->line) : readAnswer(tool, answer, capacity);
     case runExited:
@@ -118,48 +120,81 @@ static int outcomeOf(const Tool *tool, const RunOutcome *run, char *answer, size
   if (run->code == exitAnswered) return readAnswer(tool, answer, capacity);
   if (run->lineLength > 0) return failWithLine(answer, capacity, run->line);
   snprintf(reason, sizeof reason, "the tool exited with status %lu", run->code);
-  return fail(answer, capacity, reason, NULL);
+  return fail(GETVEK_CALL_FAILED, answer, capacity, reason, NULL);
 }
 
 /* Holding the program directory's turn: a refusal can come only from a run
-   started outside the library, and is repeated while the bounds allow. */
+   started outside the library (or from a caller still on a replaced tool's
+   turn), and is repeated until the deadline. A caller on a replaced tool's
+   turn may meet one on the new tool's: every step that touches the directory
+   is taken only while the turn is still the directory's, and an answer read
+   after the tool was replaced may be the other caller's, so it is asked again. */
 static int runUntilAnswered(Tool *tool, long long deadline, char *answer, size_t capacity) {
   RunOutcome run;
+  char refusal[lineSize] = "";
   unsigned waitMs = firstRetryWaitMs;
-  int runs;
-  for (runs = 1;; ++runs) {
-    const SystemError error = removeResult(tool);
-    if (error != 0) return failOnSystemError(answer, capacity, "cannot remove VEK.TXT", error);
+  for (;;) {
+    SystemError error;
+    int result;
+    int refused;
+    if (!stillTheToolsTurn(tool)) return replacedMeanwhile;
+    error = removeResult(tool);
+    if (error != 0) return failOnSystemError(GETVEK_CALL_FAILED, answer, capacity, "cannot remove VEK.TXT", error);
     memset(&run, 0, sizeof run);
     runTool(tool, deadline, &run);
-    if (run.end != runExited || run.code != exitWorthRetrying || runs == maxRuns || nowMs() + waitMs >= deadline)
-      return outcomeOf(tool, &run, answer, capacity);
-    sleepMs(waitMs);
-    waitMs = waitMs * 2 < longestRetryWaitMs ? waitMs * 2 : longestRetryWaitMs;
+    refused = run.end == runExited && run.code == exitWorthRetrying;
+    if (refused && run.lineLength > 0) memcpy(refusal, run.line, run.lineLength + 1);
+    if (refused && nowMs() + waitMs < deadline) {
+      sleepMs(waitMs);
+      waitMs = waitMs * 2 < longestRetryWaitMs ? waitMs * 2 : longestRetryWaitMs;
+      continue;
+    }
+    /* Refused until the timeout, also where it ended the last run: the
+       tool's line tells what held the directory. */
+    if ((refused || run.end == runTimedOut) && refusal[0] != '\0') {
+      failWithLine(answer, capacity, refusal);
+      return GETVEK_CALL_TIMEOUT;
+    }
+    result = outcomeOf(tool, &run, answer, capacity);
+    if (refused) result = GETVEK_CALL_TIMEOUT;
+    return result != GETVEK_CALL_TIMEOUT && !stillTheToolsTurn(tool) ? replacedMeanwhile : result;
   }
 }
 
-static int convert(Tool *tool, char *answer, size_t capacity, unsigned timeout_ms) {
-  const long long deadline = nowMs() + timeout_ms;
-  SystemError error = 0;
-  int result;
-  switch (takeTurn(tool, deadline, &error)) {
-    case turnTimedOut:
-      return fail(answer, capacity, "timed out waiting for another call from the same program directory", NULL);
-    case turnFailed:
-      return failOnSystemError(answer, capacity, "cannot take the program directory", error);
-    case turnTaken:
-      break;
+static int convert(Tool *tool, char *answer, size_t capacity, long long deadline) {
+  for (;;) {
+    SystemError error = 0;
+    int result;
+    switch (takeTurn(tool, deadline, &error)) {
+      case turnTaken:
+        break;
+      case turnUnopened:
+        return failOnSystemError(GETVEK_CALL_CANNOT_START, answer, capacity, "cannot open the tool for its turn",
+                                 error);
+      case turnFailed:
+        return failOnSystemError(GETVEK_CALL_FAILED, answer, capacity, "cannot take the turn", error);
+      default:
+        return fail(GETVEK_CALL_TIMEOUT, answer, capacity,
+                    "timed out waiting for another call from the same program directory", NULL);
+    }
+    result = runUntilAnswered(tool, deadline, answer, capacity);
+    endTurn(tool);
+    if (result != replacedMeanwhile) return result;
   }
-  result = runUntilAnswered(tool, deadline, answer, capacity);
-  endTurn(tool);
-  return result;
 }
 
 /* `opened`: what kept openTool from making `tool`, or 0. */
 static int convertWith(Tool *tool, SystemError opened, char *answer, size_t capacity, unsigned timeout_ms) {
-  const int result = opened != 0 ? failOnSystemError(answer, capacity, "cannot start the tool", opened)
-                                 : convert(tool, answer, capacity, timeout_ms);
+  const long long deadline =
+      timeout_ms == GETVEK_CALL_NO_TIMEOUT ? (long long)1 << 62 : nowMs() + (long long)timeout_ms;
+  int result;
+  if (opened != 0) {
+    result = failOnSystemError(GETVEK_CALL_CANNOT_START, answer, capacity, "cannot start the tool", opened);
+  } else if (timeout_ms == 0) {
+    result = fail(GETVEK_CALL_TIMEOUT, answer, capacity, "a timeout of 0 starts nothing", NULL);
+  } else {
+    result = convert(tool, answer, capacity, deadline);
+  }
   closeTool(tool);
   return result;
 }
@@ -176,6 +211,22 @@ struct Tool {
   HANDLE turn;
 };
 
+/* Messages that name their file ("%1 is not a valid Win32 application") come
+   without the insert, which only the caller can name: the tool. */
+static void nameInserts(char *message, size_t size) {
+  char named[1024] = "";
+  size_t length = 0;
+  const char *at;
+  for (at = message; *at != '\0'; ++at) {
+    const char one[2] = {*at, '\0'};
+    const int insert = at[0] == '%' && at[1] == '1';
+    append(named, sizeof named, &length, insert ? "the tool" : one);
+    at += insert;
+  }
+  length = 0;
+  append(message, size, &length, named);
+}
+
 static void systemMessage(SystemError error, char *message, size_t size) {
   DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, message,
                                 (DWORD)size, NULL);
@@ -185,6 +236,7 @@ static void systemMessage(SystemError error, char *message, size_t size) {
     snprintf(message, size, "error %lu", error);
   } else {
     message[length] = '\0';
+    nameInserts(message, size);
   }
 }
 
@@ -192,9 +244,10 @@ static long long nowMs(void) { return (long long)GetTickCount64(); }
 
 static void sleepMs(unsigned ms) { Sleep(ms); }
 
+/* INFINITE for a call without a limit. */
 static DWORD msUntil(long long deadline) {
   const long long left = deadline - nowMs();
-  return left > 0 ? (DWORD)left : 0;
+  return left <= 0 ? 0 : left >= INFINITE ? INFINITE : (DWORD)left;
 }
 
 /* The first `length` characters of `text`, with room for `more` after them. */
@@ -287,6 +340,12 @@ static Turn takeTurn(Tool *tool, long long deadline, SystemError *error) {
 }
 
 static void endTurn(Tool *tool) { ReleaseMutex(tool->turn); }
+
+/* The mutex is named after the directory, which a tool replaced in it keeps. */
+static int stillTheToolsTurn(const Tool *tool) {
+  (void)tool;
+  return 1;
+}
 
 static SystemError removeResult(const Tool *tool) {
   if (DeleteFileW(tool->result) || GetLastError() == ERROR_FILE_NOT_FOUND) return 0;
@@ -420,7 +479,7 @@ int getvek_call(const char *tool_path, const char *long_path, char *answer, size
   wchar_t *path = widened(long_path);
   const int result = tool != NULL && path != NULL
                          ? getvek_callW(tool, path, answer, capacity, timeout_ms)
-                         : fail(answer, capacity, "a path is not text in the ANSI code page", NULL);
+                         : fail(GETVEK_CALL_CANNOT_START, answer, capacity, "a path is not text in the ANSI code page", NULL);
   free(tool);
   free(path);
   return result;
@@ -431,7 +490,6 @@ int getvek_call(const char *tool_path, const char *long_path, char *answer, size
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -442,12 +500,18 @@ int getvek_call(const char *tool_path, const char *long_path, char *answer, size
 
 extern char **environ;
 
+enum {
+  firstTurnPauseUs = 100,
+  longestTurnPauseUs = 2000 /* between attempts at a taken turn */
+};
+
 struct Tool {
   char *executable; /* resolved: the program directory is the one the file itself is in */
   char *result;     /* VEK.TXT beside it */
   const char *path;
-  int turn; /* the executable, opened for its lock */
-  pthread_mutex_t *threadTurn;
+  int turn; /* the executable, opened and locked, while the call holds the turn; else -1 */
+  dev_t device;
+  ino_t inode; /* of the file locked */
 };
 
 static void systemMessage(SystemError error, char *message, size_t size) {
@@ -461,13 +525,15 @@ static long long nowMs(void) {
   return (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000;
 }
 
-static void sleepMs(unsigned ms) {
+static void sleepUs(unsigned long us) {
   struct timespec left;
-  left.tv_sec = (time_t)(ms / 1000);
-  left.tv_nsec = (long)(ms % 1000) * 1000000;
+  left.tv_sec = (time_t)(us / 1000000);
+  left.tv_nsec = (long)(us % 1000000) * 1000;
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
 }
+
+static void sleepMs(unsigned ms) { sleepUs((unsigned long)ms * 1000); }
 
 static void closeTool(Tool *tool) {
   if (tool->turn >= 0) close(tool->turn);
@@ -487,185 +553,67 @@ static SystemError openTool(Tool *tool, const char *toolPath, const char *longPa
   if (tool->result == NULL) return ENOMEM;
   memcpy(tool->result, tool->executable, directoryLength);
   memcpy(tool->result + directoryLength, "/VEK.TXT", sizeof "/VEK.TXT");
-  tool->turn = open(tool->executable, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  return tool->turn < 0 ? (SystemError)errno : 0;
+  return 0;
 }
 
-/* The lock of its own is taken in two steps. The threads of one process
-   queue at a mutex (one of a few, chosen by the executable's identity), and
-   only the one holding it goes on to flock the executable, which keeps
-   processes apart: the tool flocks its directory, and a lock on the
-   directory would turn every run away. Both waits end at the deadline. flock
-   takes no timeout, so a call that finds it taken leaves the blocking flock
-   to a thread of its own and waits for that thread: it is woken as soon as
-   the lock is free, where trying again now and then would leave the lock to
-   whichever caller came back first, and a waiting one could wait past any
-   timeout. A call that gives up leaves the descriptor to that thread, which
-   closes it once it has the lock. */
-enum { threadTurnCount = 16 };
-static pthread_mutex_t threadTurns[threadTurnCount];
-static pthread_once_t threadTurnsMade = PTHREAD_ONCE_INIT;
-
-static void makeThreadTurns(void) {
-  int turn;
-  for (turn = 0; turn < threadTurnCount; ++turn) pthread_mutex_init(&threadTurns[turn], NULL);
-}
-
-/* The deadline as a time on `clock`, for the waits that take one. */
-static struct timespec onClock(clockid_t clock, long long deadline) {
-  struct timespec at;
-  long long left = deadline - nowMs();
-  if (left < 0) left = 0;
-  clock_gettime(clock, &at);
-  at.tv_sec += (time_t)(left / 1000);
-  at.tv_nsec += (long)(left % 1000) * 1000000;
-  if (at.tv_nsec >= 1000000000) {
-    at.tv_nsec -= 1000000000;
-    ++at.tv_sec;
-  }
-  return at;
-}
-
-typedef enum { waiting, taken, failed, gaveUp } WaitState;
-
-typedef struct Waiter {
-  pthread_mutex_t mutex;
-  pthread_cond_t changed;
-  int turn;
-  WaitState state;
-  SystemError error;
-  int owners; /* the call and the thread: the last to let go frees it */
-} Waiter;
-
-static void letGo(Waiter *waiter) {
-  int last;
-  pthread_mutex_lock(&waiter->mutex);
-  last = --waiter->owners == 0;
-  pthread_mutex_unlock(&waiter->mutex);
-  if (!last) return;
-  pthread_cond_destroy(&waiter->changed);
-  pthread_mutex_destroy(&waiter->mutex);
-  free(waiter);
-}
-
-static void *waitForTurn(void *argument) {
-  Waiter *waiter = argument;
-  int locked;
-  SystemError error;
-  do {
-    locked = flock(waiter->turn, LOCK_EX) == 0;
-  } while (!locked && errno == EINTR);
-  error = locked ? 0 : (SystemError)errno;
-  pthread_mutex_lock(&waiter->mutex);
-  if (waiter->state == gaveUp) {
-    flock(waiter->turn, LOCK_UN);
-    close(waiter->turn);
-  } else {
-    waiter->state = locked ? taken : failed;
-    waiter->error = error;
-    pthread_cond_signal(&waiter->changed);
-  }
-  pthread_mutex_unlock(&waiter->mutex);
-  letGo(waiter);
-  return NULL;
-}
-
-/* Detached, and with every signal blocked: the host's signals are for its
-   own threads. */
-static int startWaiting(Waiter *waiter) {
-  pthread_attr_t attributes;
-  pthread_t thread;
-  sigset_t all;
-  sigset_t before;
-  int error = pthread_attr_init(&attributes);
-  if (error != 0) return error;
-  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &before);
-  error = pthread_create(&thread, &attributes, waitForTurn, waiter);
-  pthread_sigmask(SIG_SETMASK, &before, NULL);
-  pthread_attr_destroy(&attributes);
-  return error;
-}
-
-static Waiter *newWaiter(int turn) {
-  Waiter *waiter = malloc(sizeof *waiter);
-  pthread_condattr_t attributes;
-  if (waiter == NULL) return NULL;
-  pthread_mutex_init(&waiter->mutex, NULL);
-  pthread_condattr_init(&attributes);
-  pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
-  pthread_cond_init(&waiter->changed, &attributes);
-  pthread_condattr_destroy(&attributes);
-  waiter->turn = turn;
-  waiter->state = waiting;
-  waiter->error = 0;
-  waiter->owners = 2;
-  return waiter;
-}
-
-static Turn takeProcessTurn(Tool *tool, long long deadline, SystemError *error) {
-  struct timespec until;
-  Waiter *waiter;
-  WaitState state;
-  if (flock(tool->turn, LOCK_EX | LOCK_NB) == 0) return turnTaken;
-  if (errno != EWOULDBLOCK) {
-    *error = (SystemError)errno;
-    return turnFailed;
-  }
-  waiter = newWaiter(tool->turn);
-  if (waiter == NULL) {
-    *error = ENOMEM;
-    return turnFailed;
-  }
-  *error = (SystemError)startWaiting(waiter);
-  if (*error != 0) {
-    waiter->owners = 1;
-    letGo(waiter);
-    return turnFailed;
-  }
-  until = onClock(CLOCK_MONOTONIC, deadline);
-  pthread_mutex_lock(&waiter->mutex);
-  while (waiter->state == waiting && pthread_cond_timedwait(&waiter->changed, &waiter->mutex, &until) != ETIMEDOUT) {
-  }
-  state = waiter->state;
-  if (state == waiting) {
-    waiter->state = gaveUp;
-    tool->turn = -1;
-  }
-  *error = waiter->error;
-  pthread_mutex_unlock(&waiter->mutex);
-  letGo(waiter);
-  return state == taken ? turnTaken : state == failed ? turnFailed : turnTimedOut;
-}
-
-static Turn takeTurn(Tool *tool, long long deadline, SystemError *error) {
-  struct stat identity;
-  struct timespec until;
-  int locked;
-  Turn turn;
-  if (fstat(tool->turn, &identity) != 0) {
-    *error = (SystemError)errno;
-    return turnFailed;
-  }
-  pthread_once(&threadTurnsMade, makeThreadTurns);
-  tool->threadTurn = &threadTurns[(identity.st_dev ^ identity.st_ino) % threadTurnCount];
-  until = onClock(CLOCK_REALTIME, deadline);
-  locked = pthread_mutex_timedlock(tool->threadTurn, &until);
-  if (locked != 0) {
-    *error = (SystemError)locked;
-    return locked == ETIMEDOUT ? turnTimedOut : turnFailed;
-  }
-  turn = takeProcessTurn(tool, deadline, error);
-  if (turn != turnTaken) pthread_mutex_unlock(tool->threadTurn);
-  return turn;
+/* The turn is an exclusive flock on the executable: the tool flocks its
+   directory, and a lock there would turn every run away. Each attempt opens
+   the file anew, since flock keeps apart open files, not processes: so the
+   threads of one host exclude each other as processes do, with no state in
+   the library that a fork or an unload could leave locked or running. A
+   replaced tool (a new file renamed over it) is a new file with a lock of its
+   own, so a turn counts only while the path still names the file locked. */
+static int stillTheToolsTurn(const Tool *tool) {
+  struct stat named;
+  return stat(tool->executable, &named) == 0 && named.st_dev == tool->device && named.st_ino == tool->inode;
 }
 
 /* Unlocked, not only closed: a process that another thread forked meanwhile
    may still share the descriptor until it runs its program. */
 static void endTurn(Tool *tool) {
   flock(tool->turn, LOCK_UN);
-  pthread_mutex_unlock(tool->threadTurn);
+  close(tool->turn);
+  tool->turn = -1;
+}
+
+/* Locking needs the file open for reading: a descriptor that only names it
+   (O_PATH) takes no flock. */
+static Turn tryTurn(Tool *tool, SystemError *error) {
+  struct stat locked;
+  const int turn = open(tool->executable, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (turn < 0) {
+    *error = (SystemError)errno;
+    return turnUnopened;
+  }
+  if (flock(turn, LOCK_EX | LOCK_NB) != 0 || fstat(turn, &locked) != 0) {
+    *error = (SystemError)errno;
+    close(turn);
+    return *error == EWOULDBLOCK || *error == EINTR ? turnBusy : turnFailed;
+  }
+  tool->turn = turn;
+  tool->device = locked.st_dev;
+  tool->inode = locked.st_ino;
+  if (stillTheToolsTurn(tool)) return turnTaken;
+  endTurn(tool);
+  return turnReplaced;
+}
+
+/* flock takes no timeout, and a thread blocked in it would outlive the call:
+   so attempts without waiting, with pauses that grow to a few milliseconds.
+   Turns are not handed out in order: a caller back at once may take the turn
+   again before one that is pausing. */
+static Turn takeTurn(Tool *tool, long long deadline, SystemError *error) {
+  unsigned long pauseUs = firstTurnPauseUs;
+  for (;;) {
+    const Turn turn = tryTurn(tool, error);
+    const long long left = deadline - nowMs();
+    if (turn != turnBusy && turn != turnReplaced) return turn;
+    if (left <= 0) return turnTimedOut;
+    if (turn == turnBusy) {
+      sleepUs(left * 1000 < (long long)pauseUs ? (unsigned long)left * 1000 : pauseUs);
+      pauseUs = pauseUs * 2 < longestTurnPauseUs ? pauseUs * 2 : longestTurnPauseUs;
+    }
+  }
 }
 
 static SystemError removeResult(const Tool *tool) {
@@ -707,7 +655,7 @@ static void waitForTool(pid_t child, int output, long long deadline, RunOutcome 
     if (got == 0) reaped = waitpid(child, &status, WNOHANG) == child;
   }
   if (!ended && !reaped) {
-    kill(child, SIGKILL);
+    kill(-child, SIGKILL);
     reap(child, &status);
     run->end = runTimedOut;
     return;
@@ -728,6 +676,7 @@ static void waitForTool(pid_t child, int output, long long deadline, RunOutcome 
 static void runTool(Tool *tool, long long deadline, RunOutcome *run) {
   char *arguments[3];
   posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
   pid_t child = 0;
   int output[2];
   int error;
@@ -742,7 +691,15 @@ static void runTool(Tool *tool, long long deadline, RunOutcome *run) {
   error = posix_spawn_file_actions_init(&actions);
   if (error == 0) {
     error = posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
-    if (error == 0) error = posix_spawn(&child, tool->executable, &actions, NULL, arguments, environ);
+    if (error == 0) error = posix_spawnattr_init(&attributes);
+    if (error == 0) {
+      /* A group of its own, so that a run ended at the timeout takes along
+         whatever a stand-in for the tool (a script) started. */
+      error = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+      if (error == 0) error = posix_spawnattr_setpgroup(&attributes, 0);
+      if (error == 0) error = posix_spawn(&child, tool->executable, &actions, &attributes, arguments, environ);
+      posix_spawnattr_destroy(&attributes);
+    }
     posix_spawn_file_actions_destroy(&actions);
   }
   close(output[1]);

@@ -18,10 +18,25 @@ endif()
 
 install(TARGETS getvek RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
-# The host library: its header, its source for a host's own compiler, and
-# the static library built with this one.
+# The host library under host/: its header, its source for a host's own
+# compiler, the static and shared libraries built with this one, and what
+# finds them: a CMake package (CMAKE_PREFIX_PATH=<dir>/host) and pkg-config's
+# getvek-call (PKG_CONFIG_PATH=<dir>/host/lib/pkgconfig). Both are relocatable,
+# since the archive is unpacked wherever the host wants it.
 install(FILES ${PROJECT_SOURCE_DIR}/host/getvek_call.h ${PROJECT_SOURCE_DIR}/host/getvek_call.c DESTINATION host)
-install(TARGETS getvek_call ARCHIVE DESTINATION host)
+install(TARGETS getvek_call getvek_call_shared EXPORT getvek
+  ARCHIVE DESTINATION host/lib LIBRARY DESTINATION host/lib RUNTIME DESTINATION host/lib)
+install(EXPORT getvek NAMESPACE getvek:: DESTINATION host/lib/cmake/getvek FILE getvekTargets.cmake)
+include(CMakePackageConfigHelpers)
+file(WRITE ${PROJECT_BINARY_DIR}/getvekConfig.cmake "include(\${CMAKE_CURRENT_LIST_DIR}/getvekTargets.cmake)\n")
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/getvekConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/getvekConfig.cmake ${PROJECT_BINARY_DIR}/getvekConfigVersion.cmake
+  DESTINATION host/lib/cmake/getvek)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/getvek-call.pc.in ${PROJECT_BINARY_DIR}/getvek-call.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/getvek-call.pc DESTINATION host/lib/pkgconfig)
+# The Python module, for `pip install host/python` from the archive.
+install(FILES ${PROJECT_SOURCE_DIR}/host/python/getvek_call.py ${PROJECT_SOURCE_DIR}/host/python/pyproject.toml
+  DESTINATION host/python)
 
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <optional>
 #include <set>
@@ -23,13 +24,17 @@
 #include "platform/windows/RunLock.h"
 #include "tests/windows/TestTree.h"
 #else
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "tests/linux/TestTree.h"
 #endif
@@ -80,6 +85,41 @@ bool isRunning(unsigned long processId) {
 }
 // cmd.exe takes the command between an outer pair of quotes.
 std::string shellCommand(const std::string& command) { return "\"" + command + "\""; }
+// A process ended by TerminateProcess is gone at once.
+bool isGoneSoon(unsigned long processId) { return !isRunning(processId); }
+void makeDirectoryAt(const std::string& path) {
+  if (!CreateDirectoryA(path.c_str(), nullptr)) throw std::runtime_error("create " + path);
+}
+std::string notAProgram(const TempTree& tree) {
+  writeFile(tree / "notaprogram.exe", "not a program");
+  return tree / "notaprogram.exe";
+}
+// Windows does not let a running image be replaced; Wine may.
+bool replaceByRename(const std::string& tool) {
+  const std::string copy = tool + ".new";
+  return CopyFileA(tool.c_str(), copy.c_str(), FALSE) &&
+         MoveFileExA(copy.c_str(), tool.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+// The library's turn at a program directory, held as another host would.
+class HostTurn {
+ public:
+  explicit HostTurn(const std::string& tool) {
+    std::wstring name = Platform::Windows::runLockName(widen(tool.substr(0, tool.rfind('\\'))));
+    name.replace(name.find(L"-run-"), 5, L"-host-");
+    mutex_ = CreateMutexW(nullptr, TRUE, name.c_str());
+    if (mutex_ == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) throw std::runtime_error("take the host turn");
+  }
+  ~HostTurn() {
+    ReleaseMutex(mutex_);
+    CloseHandle(mutex_);
+  }
+  HostTurn(const HostTurn&) = delete;
+  HostTurn& operator=(const HostTurn&) = delete;
+
+ private:
+  HANDLE mutex_;
+};
 
 // The tool's own lock on its program directory, held in a run's place.
 class ToolLock {
@@ -117,9 +157,37 @@ std::string refusalLine(const ProgramDirectory& program) {
   return "getvek: cannot lock " + program.path() + ": another run is using it";
 }
 std::string fileNotFound() { return std::strerror(ENOENT); }
-// A child the library left unreaped would still answer.
-bool isRunning(unsigned long processId) { return ::kill(static_cast<pid_t>(processId), 0) == 0; }
 std::string shellCommand(const std::string& command) { return command; }
+// A zombie answers kill() until whoever inherited it reaps it.
+bool isGoneSoon(unsigned long processId) {
+  for (int wait = 0; wait < 200; ++wait) {
+    const std::optional<std::string> stat = readFileIfThere("/proc/" + std::to_string(processId) + "/stat");
+    if (!stat || stat->find(") Z ") != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+void makeDirectoryAt(const std::string& path) { makeDirectories(path); }
+std::string notAProgram(const TempTree& tree) { return makeFile(tree / "notaprogram", "not a program", 0755); }
+// By another process, as an installer: a copy written here would be open for
+// writing in the tools this process starts meanwhile ("Text file busy").
+bool replaceByRename(const std::string& tool) {
+  return std::system(("cp '" + tool + "' '" + tool + ".new' && mv -f '" + tool + ".new' '" + tool + "'").c_str()) == 0;
+}
+
+// The turn as docs/hosts.md has every caller take it.
+class HostTurn {
+ public:
+  explicit HostTurn(const std::string& tool) : file_(::open(tool.c_str(), O_RDONLY | O_CLOEXEC)) {
+    checkSystemCall(file_ >= 0 && ::flock(file_, LOCK_EX) == 0, "lock " + tool);
+  }
+  ~HostTurn() { ::close(file_); }
+  HostTurn(const HostTurn&) = delete;
+  HostTurn& operator=(const HostTurn&) = delete;
+
+ private:
+  int file_;
+};
 
 class ToolLock {
  public:
@@ -263,42 +331,250 @@ TEST(RefusalTest, RetriedUntilTheToolsLockIsFree) {
   const std::string path = tree / native(reportFinal);
   const ProgramDirectory program;
   ToolLock lock(program);
-  auto pending = std::async(std::launch::async, [&] { return call(toolIn(program), path); });
-  // Long enough to turn the first runs away, well within the second that the
-  // retries span.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  auto pending = std::async(std::launch::async, [&] { return call(toolIn(program), path, 10000); });
+  // Longer than a host killed mid-call leaves its tool running: retries go on
+  // until the timeout, not for a fixed count.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   lock.release();
   const Call result = pending.get();
   EXPECT_EQ(result.status, 0) << result.answer;
   EXPECT_EQ(result.answer, directAnswer(path));
 }
 
-// After its last retry, the call gives the tool's own line.
+// At the timeout, the call gives the tool's own line.
 TEST(RefusalTest, ReportedWhileTheToolsLockStaysTaken) {
   const ProgramDirectory program;
   ToolLock lock(program);
-  const Call result = call(toolIn(program), "--help");
-  EXPECT_EQ(result.status, -1);
+  const Call result = call(toolIn(program), "--help", 1500);
+  EXPECT_EQ(result.status, GETVEK_CALL_TIMEOUT);
   EXPECT_EQ(result.answer, refusalLine(program));
 }
 
-TEST(TimeoutTest, EndsTheToolsRun) {
+struct StandInCase {
+  const char* name;
+  const char* program;  // beside the tests; "grandparent-tool" leaves the sleeping to its grandchild
+};
+
+void PrintTo(const StandInCase& c, std::ostream* out) { *out << c.name; }
+
+std::vector<StandInCase> standIns() {
+#ifdef _WIN32
+  return {{"Program", "getvek_sleeping_tool"}};
+#else
+  return {{"Program", "getvek_sleeping_tool"}, {"ScriptsGrandchild", "grandparent-tool"}};
+#endif
+}
+
+class TimeoutTest : public testing::TestWithParam<StandInCase> {};
+
+// Whatever the stand-in started is gone too when the call returns.
+TEST_P(TimeoutTest, EndsTheToolsRun) {
   TempTree tree;
-  const std::string tool = copiedInto(tree, besideTheTests("getvek_sleeping_tool"));
+  const std::string tool = copiedInto(tree, besideTheTests(GetParam().program));
   const std::string started = tree / "started";
   const Call result = call(tool, started, 1000);
-  EXPECT_EQ(result.status, -1);
+  EXPECT_EQ(result.status, GETVEK_CALL_TIMEOUT);
   EXPECT_EQ(result.answer, "getvek_call: timed out; the tool's run was ended");
   const std::optional<std::string> processId = contentOf(started);
   ASSERT_TRUE(processId.has_value()) << "the stand-in did not start within the timeout";
-  EXPECT_FALSE(isRunning(std::stoul(*processId)));
+  EXPECT_TRUE(isGoneSoon(std::stoul(*processId)));
 }
 
-TEST(MissingToolTest, IsReported) {
+INSTANTIATE_TEST_SUITE_P(StandIns, TimeoutTest, testing::ValuesIn(standIns()),
+                         [](const testing::TestParamInfo<StandInCase>& instance) {
+                           return std::string(instance.param.name);
+                         });
+
+// Each code a call returns, with the message beside it.
+struct CodeCase {
+  const char* name;
+  std::function<std::string(const TempTree&, const ProgramDirectory&)> prepare;  // gives the tool
+  const char* path;
+  unsigned timeoutMs;
+  int status;
+  std::function<bool(const std::string&)> message;
+};
+
+void PrintTo(const CodeCase& c, std::ostream* out) { *out << c.name; }
+
+class ReturnCodeTest : public testing::TestWithParam<CodeCase> {};
+
+TEST_P(ReturnCodeTest, NamesTheFailure) {
+  const CodeCase& c = GetParam();
   TempTree tree;
-  const Call result = call(tree / "getvek-not-here", "--help");
-  EXPECT_EQ(result.status, -1);
-  EXPECT_EQ(result.answer, "getvek_call: cannot start the tool: " + fileNotFound());
+  const ProgramDirectory program;
+  const std::string tool = c.prepare(tree, program);
+  const Call result = call(tool, c.path, c.timeoutMs);
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_TRUE(c.message(result.answer)) << result.answer;
 }
+
+bool beginsWith(const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ReturnCodeTest,
+    testing::Values(
+        CodeCase{"Answered", [](const TempTree&, const ProgramDirectory& p) { return toolIn(p); }, "--help", ampleMs,
+                 GETVEK_CALL_ANSWERED, [](const std::string& m) { return m == "bAd"; }},
+        CodeCase{"ToolsOwnFailure",
+                 [](const TempTree&, const ProgramDirectory& p) {
+                   makeDirectoryAt(p.workPath());
+                   return toolIn(p);
+                 },
+                 "--help", ampleMs, GETVEK_CALL_FAILED,
+                 [](const std::string& m) { return beginsWith(m, "getvek: cannot "); }},
+        CodeCase{"TimeoutOfZeroStartsNothing",
+                 [](const TempTree& tree, const ProgramDirectory&) {
+                   return copiedInto(tree, besideTheTests("getvek_sleeping_tool"));
+                 },
+                 "started-file-never-made", 0, GETVEK_CALL_TIMEOUT,
+                 [](const std::string& m) { return m == "getvek_call: a timeout of 0 starts nothing"; }},
+        CodeCase{"MissingTool", [](const TempTree& tree, const ProgramDirectory&) { return tree / "getvek-not-here"; },
+                 "--help", ampleMs, GETVEK_CALL_CANNOT_START,
+                 [](const std::string& m) { return m == "getvek_call: cannot start the tool: " + fileNotFound(); }},
+        // Windows' message for it names its file by an insert the library fills in.
+        CodeCase{"NotAProgram",
+                 [](const TempTree& tree, const ProgramDirectory&) { return notAProgram(tree); },
+                 "--help", ampleMs, GETVEK_CALL_CANNOT_START,
+                 [](const std::string& m) {
+                   return beginsWith(m, "getvek_call: cannot start the tool: ") && m.find('%') == std::string::npos;
+                 }}),
+    [](const testing::TestParamInfo<CodeCase>& instance) { return std::string(instance.param.name); });
+
+// Callers of other program directories never wait for this one's turn.
+TEST(TurnTest, SeparateDirectoriesAreIndependent) {
+  const ProgramDirectory held;
+  const ProgramDirectory other;
+  HostTurn turn(toolIn(held));
+  // From another thread: a Windows mutex lets its holder in again.
+  const auto elsewhere = [](const std::string& tool, unsigned timeoutMs) {
+    return std::async(std::launch::async, [=] { return call(tool, "--help", timeoutMs); }).get();
+  };
+  EXPECT_EQ(elsewhere(toolIn(held), 300).status, GETVEK_CALL_TIMEOUT);
+  EXPECT_EQ(elsewhere(toolIn(other), 5000).answer, "bAd");
+}
+
+// Installers replace a running tool by renaming a new copy over it: the calls
+// going on meanwhile still take turns, and none takes another's answer.
+TEST(TurnTest, HoldsWhileTheToolIsReplaced) {
+  constexpr int threads = 8;
+  TempTree tree;
+  std::vector<std::string> paths;
+  for (int i = 1; i <= 8; ++i) {
+    const std::string file = native("Long Folder " + std::to_string(i) + "/name.txt");
+    tree.makeFile(file);
+    paths.push_back(tree / file);
+  }
+  const ProgramDirectory program;
+  const std::string tool = toolIn(program);
+  std::vector<std::string> alone;
+  for (const std::string& path : paths) alone.push_back(call(tool, path).answer);
+  ASSERT_EQ(std::set<std::string>(alone.begin(), alone.end()).size(), paths.size());
+
+  std::atomic<bool> calling = true;
+  std::atomic<int> replacements = 0;
+  std::thread installer([&] {
+    while (calling) {
+      replacements += replaceByRename(tool);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  std::atomic<int> differences = 0;
+  std::vector<std::thread> callers;
+  for (int thread = 0; thread < threads; ++thread)
+    callers.emplace_back([&, thread] {
+      for (int at = 0; at < rounds * 25; ++at) {
+        const std::size_t path = static_cast<std::size_t>(at + thread) % paths.size();
+        const Call result = call(tool, paths[path]);
+        if (result.status != 0 || result.answer != alone[path]) ++differences;
+      }
+    });
+  for (std::thread& caller : callers) caller.join();
+  calling = false;
+  installer.join();
+  if (replacements == 0) GTEST_SKIP() << "the platform let no copy be renamed over the tool";
+  EXPECT_EQ(differences, 0) << "with " << replacements << " replacements";
+}
+
+#ifndef _WIN32
+std::size_t entriesIn(const std::string& directory) {
+  return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(directory), {}));
+}
+
+// Calls that timed out waiting for their turn leave no thread or descriptor
+// in the host; the library can be unloaded after them, before that turn is
+// let go; and a call leaves only VEK.TXT on disk.
+TEST(LeftBehindTest, NothingButTheLastResult) {
+  const ProgramDirectory program;
+  const std::string tool = toolIn(program);
+  void* library = dlopen(GETVEK_CALL_SHARED, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  const auto loaded = reinterpret_cast<decltype(&getvek_call)>(dlsym(library, "getvek_call"));
+  ASSERT_NE(loaded, nullptr);
+  std::optional<HostTurn> turn(std::in_place, tool);
+  const std::size_t threads = entriesIn("/proc/self/task");
+  const std::size_t descriptors = entriesIn("/proc/self/fd");
+  char answer[1000];
+  for (int timedOut = 0; timedOut < 10; ++timedOut)
+    EXPECT_EQ(loaded(tool.c_str(), "--help", answer, sizeof answer, 30), GETVEK_CALL_TIMEOUT);
+  EXPECT_EQ(entriesIn("/proc/self/task"), threads);
+  EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors);
+  EXPECT_EQ(dlclose(library), 0);
+  // A thread left waiting for the turn would wake here, in code unloaded.
+  turn.reset();
+  EXPECT_EQ(call(tool, "--help").answer, "bAd");
+  EXPECT_EQ(entriesIn(program.path()), 2u) << "the tool and VEK.TXT";
+}
+
+// The turn needs the tool open for reading: a tool its caller may run but
+// not read is reported so, at once. Root reads everything, so the caller is
+// a child that gave root up.
+TEST(TurnTest, NeedsTheToolReadable) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to call as another user";
+  const ProgramDirectory program;
+  const std::string tool = toolIn(program);
+  checkSystemCall(::chmod(program.path().c_str(), 0711) == 0 && ::chmod(tool.c_str(), 0711) == 0, "chmod");
+  const pid_t id = ::fork();
+  ASSERT_GE(id, 0);
+  if (id == 0) {
+    char answer[1000];
+    const bool reported = ::setgid(65534) == 0 && ::setuid(65534) == 0 &&
+                          getvek_call(tool.c_str(), "--help", answer, sizeof answer, 5000) == GETVEK_CALL_CANNOT_START &&
+                          std::string(answer) == "getvek_call: cannot open the tool for its turn: " + std::string(std::strerror(EACCES));
+    ::_exit(reported ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(id, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// A child that a threaded host forks while one of its threads holds the turn
+// takes the turn once that thread lets go.
+TEST(ForkTest, ChildOfAThreadedHostCalls) {
+  constexpr int children = 20;
+  const ProgramDirectory program;
+  const std::string tool = toolIn(program);
+  std::atomic<bool> calling = true;
+  std::thread caller([&] {
+    while (calling) call(tool, "--help");
+  });
+  int answered = 0;
+  for (int child = 0; child < children; ++child) {
+    const pid_t id = ::fork();
+    ASSERT_GE(id, 0);
+    if (id == 0) {
+      char answer[1000];
+      const int status = getvek_call(tool.c_str(), "--help", answer, sizeof answer, 10000);
+      ::_exit(status == GETVEK_CALL_ANSWERED && std::strcmp(answer, "bAd") == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(id, &status, 0);
+    answered += WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+  calling = false;
+  caller.join();
+  EXPECT_EQ(answered, children);
+}
+#endif
 
 }  // namespace
