@@ -33,6 +33,12 @@ struct WindowsPathSyntax {
 
   static constexpr char separator = '\\';
 
+  // UTF-8 is read a byte at a time: every byte of a longer character is 0x80
+  // or above, so none is ever "\", "/", ":", "?" or "*". A lead-byte rule
+  // would be wrong here: the last byte of "ā" (0xC4 0x81) leads a character in
+  // code page 932 and would swallow a "\" after it.
+  static constexpr WindowsPathSyntax utf8() { return {}; }
+
   // In bytes, of the character that begins `text` (not empty).
   std::size_t characterLength(std::string_view text) const {
     return isLeadByte && text.size() > 1 && isLeadByte(static_cast<unsigned char>(text[0])) ? 2 : 1;

@@ -1,10 +1,5 @@
-#define WIN32_LEAN_AND_MEAN
 #include "platform/windows/Services.h"
 
-#include <windows.h>
-
-
-#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <optional>
@@ -12,72 +7,13 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ErrorPolicy.h"
 #include "platform/windows/RunLock.h"
-#include "windowsnames/DosDeviceName.h"
 
 namespace Platform::Windows {
 namespace {
 
 using GetVEK::Failure;
-using GetVEK::Found;
 using GetVEK::Status;
-
-std::wstring systemMessage(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD length =
-      ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  if (length == 0) return L"error " + std::to_wstring(error);
-  std::wstring message(text, length);
-  ::LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
-    message.pop_back();
-  return message;
-}
-
-// Text in the ANSI code page, a character it lacks written as "?" and
-// reported in `lossy`, never as a look-alike ("best fit": "Ωmega" is not
-// "Omega"). UTF-8 writes every character but a lone surrogate, and takes
-// neither the flag nor a default character.
-std::string inCodePage(std::wstring_view text, bool& lossy) {
-  lossy = false;
-  if (text.empty()) return {};
-  const bool utf8 = ::GetACP() == CP_UTF8;
-  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  const char* unknown = utf8 ? nullptr : "?";
-  BOOL usedDefault = FALSE;
-  BOOL* const reportDefault = utf8 ? nullptr : &usedDefault;
-  const int units = static_cast<int>(text.size());
-  const int size = ::WideCharToMultiByte(CP_ACP, flags, text.data(), units, nullptr, 0, unknown, reportDefault);
-  if (size <= 0) {
-    lossy = true;
-    return {};
-  }
-  std::string narrow(static_cast<std::size_t>(size), '\0');
-  if (::WideCharToMultiByte(CP_ACP, flags, text.data(), units, narrow.data(), size, unknown, reportDefault) != size)
-    lossy = true;
-  lossy = lossy || usedDefault;
-  return narrow;
-}
-
-// The report is in the ANSI code page, like every other text the tool gives:
-// a character the code page lacks is one "?", whether it takes one UTF-16
-// unit or two (an emoji).
-std::string forDisplay(std::wstring_view text) {
-  std::string shown;
-  for (std::size_t at = 0; at < text.size();) {
-    const bool pair = IS_HIGH_SURROGATE(text[at]) && at + 1 < text.size() && IS_LOW_SURROGATE(text[at + 1]);
-    const std::size_t length = pair ? 2 : 1;
-    bool lossy = false;
-    const std::string character = inCodePage(text.substr(at, length), lossy);
-    shown += lossy ? "?" : character;
-    at += length;
-  }
-  return shown;
-}
-
-Failure failure(const std::wstring& action, DWORD error) { return Failure{forDisplay(action), forDisplay(systemMessage(error))}; }
 
 // Runs started together from one program directory would share its two file
 // names. The first holds the directory's mutex until its process ends, when
@@ -98,24 +34,6 @@ Status lockProgramDirectory(const std::wstring& directory) {
       return Failure{forDisplay(L"lock " + directory), "another run is using it", true};
     default:
       return failure(L"lock " + directory, ::GetLastError());
-  }
-}
-
-// The text a call writes into a buffer it is given, the buffer grown until
-// it fits; nothing when the call fails (GetLastError says why). `call` gives
-// the length it wrote, or the size it needs (its terminator included) when
-// the buffer is too small.
-template <typename Call>
-std::optional<std::wstring> answerOf(std::size_t initialSize, Call call) {
-  std::wstring text(initialSize, L'\0');
-  for (;;) {
-    const DWORD length = call(text.data(), static_cast<DWORD>(text.size()));
-    if (length == 0) return std::nullopt;
-    if (length < text.size()) {
-      text.resize(length);
-      return text;
-    }
-    text.resize(std::max<std::size_t>(length, text.size() + 1));
   }
 }
 
@@ -198,162 +116,12 @@ bool renameThrough(HANDLE handle, const std::wstring& path) {
   return ::SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
-// Text crosses to the conversion in the system's narrow code page, but only
-// exactly: Windows' own narrow functions would put a look-alike or "?" where
-// the code page lacks a character, and the answer would then name another
-// file. So the wide functions are called, and their text is let through only
-// when the code page writes every character of it.
-std::optional<std::string> exactNarrow(std::wstring_view text) {
-  bool lossy = false;
-  std::string narrow = inCodePage(text, lossy);
-  if (lossy) return std::nullopt;
-  return narrow;
-}
-
-// Narrow text the conversion made is exact already; only a byte sequence that
-// is no text in the code page fails.
-std::optional<std::wstring> exactWide(std::string_view text) {
-  if (text.empty()) return std::wstring();
-  const int narrowLength = static_cast<int>(text.size());
-  const int length = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), narrowLength, nullptr, 0);
-  if (length <= 0) return std::nullopt;
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), narrowLength, wide.data(), length) != length)
-    return std::nullopt;
-  return wide;
-}
-
-// An entry's long name when the code page writes it exactly, else its short
-// name, which Windows takes for the same entry; nothing when the code page
-// writes neither, or the name would not fit a search record.
-std::optional<std::string> narrowNameOf(const WIN32_FIND_DATAW& entry) {
-  std::optional<std::string> name = exactNarrow(entry.cFileName);
-  if (!name && entry.cAlternateFileName[0] != L'\0') name = exactNarrow(entry.cAlternateFileName);
-  if (name && name->size() >= MAX_PATH) name.reset();
-  return name;
-}
-
-// The search for `pattern`, open at its first entry that has a narrow name
-// (given in `name`), or closed and INVALID_HANDLE_VALUE when none has.
-HANDLE findNamedEntry(const std::wstring& pattern, std::string& name) {
-  WIN32_FIND_DATAW entry;
-  const HANDLE search = ::FindFirstFileW(pattern.c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return search;
-  do {
-    if (std::optional<std::string> found = narrowNameOf(entry)) {
-      name = *std::move(found);
-      return search;
-    }
-  } while (::FindNextFileW(search, &entry));
-  ::FindClose(search);
-  return INVALID_HANDLE_VALUE;
-}
-
-bool isWideSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// Whether the running Windows opens `path` as a device. GetFullPathNameW
-// gives "\\.\NAME" for such a path, by the rule of the Windows it runs on:
-// Windows 10 takes "C:\t2\nul.txt" for NUL, Windows 11 for a file. A path
-// that begins with two separators (a prefix, or a server's share) it gives
-// back as typed, and one it cannot take it does not answer: there the fixed
-// rule decides.
-bool opensAsDevice(const std::wstring& path) {
-  const bool givenBackAsTyped = path.size() >= 2 && isWideSeparator(path[0]) && isWideSeparator(path[1]);
-  if (!givenBackAsTyped) {
-    const std::optional<std::wstring> full = answerOf(MAX_PATH, [&](wchar_t* buffer, DWORD size) {
-      return ::GetFullPathNameW(path.c_str(), size, buffer, nullptr);
-    });
-    constexpr std::wstring_view device = L"\\\\.\\";
-    if (full) return full->starts_with(device) && full->find_first_of(L"\\/", device.size()) == std::wstring::npos;
-  }
-  return WindowsNames::opensAsDosDevice(path);
-}
-
-// No Windows name holds "<", ">" or '"', which GetShortPathNameW would take
-// for wildcards, and a path Windows opens as a device names no file.
-bool namesNoFile(const std::wstring& path) {
-  return path.find_first_of(L"<>\"") != std::wstring::npos || opensAsDevice(path);
-}
-
-std::optional<std::wstring> shortPathOf(const std::wstring& longPath) {
-  return answerOf(std::max<std::size_t>(longPath.size() + 1, MAX_PATH), [&](wchar_t* buffer, DWORD size) {
-    return ::GetShortPathNameW(longPath.c_str(), buffer, size);
-  });
-}
-
-// Whether looking `component` up as the last component of the text typed so
-// far reaches the entry that the whole path reaches through it. Windows takes
-// "<", ">" and '"' for wildcards in a search, which the tool does not do
-// where it does not search; and it drops the dots and spaces that end the
-// last component of a path, but not those of a directory.
-bool lookupReachesTheSameEntry(std::wstring_view component, bool isLast) {
-  const bool searched = component.find_first_of(L"?*") != std::wstring_view::npos;
-  if (!searched && component.find_first_of(L"<>\"") != std::wstring_view::npos) return false;
-  return isLast || (component.back() != L'.' && component.back() != L' ');
-}
-
-// A command line that the code page cannot hold, made narrow: each component
-// it cannot write is replaced by the narrow name of the entry that the text
-// typed up to there names (the first entry with a narrow name, for a
-// component with wildcards, as the conversion's own search takes it).
-// Nothing when a component cannot be replaced so; the wide text is looked up
-// as typed, so a wildcard in an earlier component makes the lookup fail.
-std::optional<std::string> narrowedByShortNames(std::wstring_view line) {
-  // Trimmed as the conversion trims it, so that the path looked up is the
-  // path it asks about.
-  while (!line.empty() && line.front() == L' ') line.remove_prefix(1);
-  while (!line.empty() && line.back() == L' ') line.remove_suffix(1);
-  std::string narrow;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = start;
-    while (end < line.size() && !isWideSeparator(line[end])) ++end;
-    // A drive is no part of the name after it.
-    if (start == 0 && end > 2 && line[1] == L':') end = 2;
-    const std::wstring_view component = line.substr(start, end - start);
-    if (std::optional<std::string> exact = exactNarrow(component)) {
-      narrow += *exact;
-    } else {
-      if (!lookupReachesTheSameEntry(component, end == line.size())) return std::nullopt;
-      std::string name;
-      const HANDLE search = findNamedEntry(std::wstring(line.substr(0, end)), name);
-      if (search == INVALID_HANDLE_VALUE) return std::nullopt;
-      ::FindClose(search);
-      narrow += name;
-    }
-    if (end == line.size()) return narrow;
-    if (isWideSeparator(line[end])) narrow += static_cast<char>(line[end++]);
-    start = end;
-  }
-}
-
 HANDLE handleOf(void* file) { return static_cast<HANDLE>(file); }
 
 }  // namespace
 
-// The program's name ends at its closing quote when it starts with one, else
-// at the first space or tab; the blanks after it separate it from the text.
-// Read wide, so that no character of the text is lost to the code page.
-std::string argumentText(int, char**) {
-  const wchar_t* line = ::GetCommandLineW();
-  if (*line == L'"') {
-    ++line;
-    while (*line != L'\0' && *line != L'"') ++line;
-    if (*line == L'"') ++line;
-  } else {
-    while (*line != L'\0' && *line != L' ' && *line != L'\t') ++line;
-  }
-  while (*line == L' ' || *line == L'\t') ++line;
-  if (std::optional<std::string> exact = exactNarrow(line)) return *std::move(exact);
-  return narrowedByShortNames(line).value_or(std::string());
-}
-
 Services::~Services() {
   if (workFile_ != nullptr) ::CloseHandle(handleOf(workFile_));
-}
-
-GetVEK::WindowsPathSyntax Services::pathSyntax() {
-  return {[](unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }};
 }
 
 std::wstring Services::pathOf(std::string_view name) const {
@@ -474,36 +242,6 @@ Status Services::discardWorkFile() {
     status = failure(L"remove " + workPath_, ::GetLastError());
   ::CloseHandle(handle);
   return status;
-}
-
-// Searched wide; an entry that the code page can name neither by its long
-// name nor by its short name is passed over, as if it did not match.
-Found Services::findFirstEntry(const std::string& pattern) {
-  const std::optional<std::wstring> widePattern = exactWide(pattern);
-  if (!widePattern) return Found::none();
-  std::string name;
-  const HANDLE search = findNamedEntry(*widePattern, name);
-  if (search == INVALID_HANDLE_VALUE) {
-    const DWORD error = ::GetLastError();
-    if (leavesAnswerUnknown(error)) return failure(L"search " + *widePattern, error);
-    return Found::none();
-  }
-  ::FindClose(search);
-  return Found::name(std::move(name));
-}
-
-Found Services::shortForm(std::string_view path) {
-  const std::optional<std::wstring> wideLongPath = exactWide(path);
-  if (!wideLongPath || namesNoFile(*wideLongPath)) return Found::none();
-  const std::optional<std::wstring> wideShortPath = shortPathOf(*wideLongPath);
-  if (!wideShortPath) {
-    const DWORD error = ::GetLastError();
-    if (leavesAnswerUnknown(error)) return failure(L"find the short form of " + *wideLongPath, error);
-    return Found::none();
-  }
-  std::optional<std::string> shortPath = exactNarrow(*wideShortPath);
-  if (!shortPath || shortPath->empty()) return Found::none();
-  return Found::name(std::move(*shortPath));
 }
 
 void Services::report(std::string_view line) {

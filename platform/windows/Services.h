@@ -1,6 +1,6 @@
-// The platform services on Windows: kernel32 itself, called through its
-// wide functions, with text let through to the run only where the system's
-// narrow code page writes it exactly.
+// The platform services on Windows: the program directory's lock, the work
+// file and the report, beside the name queries (NameQueries.h), which answer
+// in the system's ANSI code page as the tool's caller writes its path.
 #pragma once
 
 #include <string>
@@ -8,6 +8,7 @@
 
 #include "conversion/Outcome.h"
 #include "conversion/PathSyntax.h"
+#include "platform/windows/NameQueries.h"
 
 namespace Platform::Windows {
 
@@ -18,8 +19,7 @@ class Services {
   Services(const Services&) = delete;
   Services& operator=(const Services&) = delete;
 
-  // "\" and "/", read a character at a time in the system's code page.
-  static GetVEK::WindowsPathSyntax pathSyntax();
+  GetVEK::WindowsPathSyntax pathSyntax() const { return names_.pathSyntax(); }
 
   GetVEK::Status takeProgramDirectory();
   // The same for a directory given rather than the executable's: the steps
@@ -31,8 +31,8 @@ class Services {
   GetVEK::Status publishWorkFile(std::string_view name);
   GetVEK::Status discardWorkFile();
 
-  GetVEK::Found findFirstEntry(const std::string& pattern);
-  GetVEK::Found shortForm(std::string_view path);
+  GetVEK::Found findFirstEntry(const std::string& pattern) const { return names_.findFirstEntry(pattern); }
+  GetVEK::Found shortForm(std::string_view path) const { return names_.shortForm(path); }
 
   static void report(std::string_view line);
 
@@ -40,6 +40,7 @@ class Services {
   std::wstring pathOf(std::string_view name) const;
   GetVEK::Status removeLeftWorkFile(const std::wstring& path);
 
+  NameQueries names_;
   std::wstring directory_;  // exactly as the system names it
   std::wstring workPath_;
   void* workFile_ = nullptr;  // a HANDLE while the work file is open

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "platform/windows/WideShortForm.h"
 #include "tests/windows/TestTree.h"
 
 namespace {
@@ -20,6 +21,17 @@ struct ConversionCase {
 };
 
 void PrintTo(const ConversionCase& c, std::ostream* out) { *out << c.name; }
+
+// What a table's command line gives the tool to convert: the text after the
+// program's name and the blanks after it.
+template <class Char>
+std::basic_string<Char> argumentOf(std::basic_string_view<Char> commandLine) {
+  constexpr Char program[] = {'{', 'E', 'X', 'E', '}', '"'};
+  commandLine.remove_prefix(commandLine.find(std::basic_string_view<Char>(program, 5)) + 5);
+  if (commandLine.starts_with(program[5])) commandLine.remove_prefix(1);
+  constexpr Char blanks[] = {' ', '\t', '\0'};
+  return std::basic_string<Char>(commandLine.substr(std::min(commandLine.find_first_not_of(blanks), commandLine.size())));
+}
 
 class ConversionTest : public testing::TestWithParam<ConversionCase> {
  protected:
@@ -47,6 +59,20 @@ TEST_P(ConversionTest, LeavesTheAnswerInTheResultFile) {
   EXPECT_EQ(outcome.workFile, std::nullopt);
   EXPECT_EQ(outcome.exitCode, 0u);
   EXPECT_EQ(outcome.standardError, "");
+}
+
+// The library's wide entry, in-process, on the same paths: the tool's answer.
+TEST_P(ConversionTest, WideEntryAnswersAsTheTool) {
+  const ConversionCase& c = GetParam();
+  const std::wstring previous = currentDirectory();
+  if (c.currentDirectory) {
+    ASSERT_TRUE(SetCurrentDirectoryA(placed(c.currentDirectory).c_str()));
+  }
+  const Platform::Windows::WideAnswer answer =
+      Platform::Windows::shortFormOfWide(widen(argumentOf<char>(placed(c.commandLine))));
+  SetCurrentDirectoryW(previous.c_str());
+  EXPECT_FALSE(answer.failed);
+  EXPECT_EQ(answer.text, c.shortFormOf ? wideShortPathOf(widen(placed(c.shortFormOf))) : L"bAd");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -108,6 +134,9 @@ struct ForeignNameCase {
   Start start;  // narrow: CreateProcessA, in the code page, which must be able to write the command line
   const wchar_t* commandLine;
   const wchar_t* shortFormOf;  // nullptr: "bAd"
+  // The tool answers "bAd": the code page cannot carry the path that far.
+  // The wide entry, which needs no code page, still answers.
+  bool lostToTheCodePage = false;
 };
 
 void PrintTo(const ForeignNameCase& c, std::ostream* out) { *out << c.name; }
@@ -120,7 +149,7 @@ class ForeignNameTest : public testing::TestWithParam<ForeignNameCase> {
     for (const wchar_t* name :
          {L"x／y report.txt", L"x\\y report.txt", L"Ωmega.txt", L"Omega.txt", L"Oslo.txt", L"Ωdir\\report final.txt",
           L"café\\report final.txt", L"cafe\\report final.txt", L"表示\\report final.txt", L"予定表.txt",
-          L"COM\u00B9.txt"})
+          L"COM\u00B9.txt", L"中文\\report final.txt", L"\u0101\\report final.txt", L"\u0101\\\u0101.txt"})
       tree.makeFile(std::wstring(name));
   }
   TempTree tree;
@@ -138,11 +167,24 @@ TEST_P(ForeignNameTest, AnswersOnlyForTheFileNamed) {
   } else {
     outcome = ProgramDirectory().run(commandLine);
   }
-  const std::string expected =
-      c.shortFormOf ? shortPathOf(substituteTree(std::wstring(c.shortFormOf), treePath)) : "bAd";
+  const std::string expected = c.shortFormOf && !c.lostToTheCodePage
+                                   ? shortPathOf(substituteTree(std::wstring(c.shortFormOf), treePath))
+                                   : "bAd";
   EXPECT_EQ(outcome.result, expected);
   EXPECT_EQ(outcome.exitCode, 0u);
   EXPECT_EQ(outcome.standardError, "");
+}
+
+// The library's wide entry on the same paths, in-process: the UTF-16 short
+// form, whatever the code page lacks, so that where the tool answers (the
+// test above), both give the same short form.
+TEST_P(ForeignNameTest, WideEntryAnswersInUtf16) {
+  const ForeignNameCase& c = GetParam();
+  const std::wstring treePath = widen(tree.path());
+  const Platform::Windows::WideAnswer answer =
+      Platform::Windows::shortFormOfWide(substituteTree(argumentOf<wchar_t>(c.commandLine), treePath));
+  EXPECT_FALSE(answer.failed);
+  EXPECT_EQ(answer.text, c.shortFormOf ? wideShortPathOf(substituteTree(std::wstring(c.shortFormOf), treePath)) : L"bAd");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -165,6 +207,14 @@ INSTANTIATE_TEST_SUITE_P(
         ForeignNameCase{"WideAccentedDirectoryThenWildcard", Start::wide, L"\"{EXE}\" {T}\\café\\rep*",
                         L"{T}\\café\\report final.txt"},
         ForeignNameCase{"WideWildcardComponent", Start::wide, L"\"{EXE}\" {T}\\Ωme*", L"{T}\\Ωmega.txt"},
+        ForeignNameCase{"WideHanDirectoryThenWildcard", Start::wide, L"\"{EXE}\" {T}\\中文\\rep*",
+                        L"{T}\\中文\\report final.txt"},
+        // Its last byte in UTF-8 (0xC4 0x81) leads a character in code page
+        // 932: read by that code page's rule, it would swallow the "\".
+        ForeignNameCase{"WideLatinDirectoryThenWildcard", Start::wide, L"\"{EXE}\" {T}\\\u0101\\rep*",
+                        L"{T}\\\u0101\\report final.txt"},
+        ForeignNameCase{"WideNameAfterAWildcardDirectory", Start::wide, L"\"{EXE}\" {T}\\\u0101*\\\u0101.txt",
+                        L"{T}\\\u0101\\\u0101.txt", true},
         ForeignNameCase{"WideNameOfAMissingFileBesideItsLookAlike", Start::wide, L"\"{EXE}\" {T}\\Ωslo.txt", nullptr},
         // Windows 10 would open it as COM1; Wine, like Windows 11, makes it a
         // file, and the running system is the one asked.

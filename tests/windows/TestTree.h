@@ -146,12 +146,24 @@ inline std::string shortPathOf(const std::string& longPath) {
   return std::string(buffer, length);
 }
 
-// The short form as the wide query gives it, in the code page.
-inline std::string shortPathOf(const std::wstring& longPath) {
+inline std::wstring currentDirectory() {
+  wchar_t buffer[MAX_PATH * 4];
+  const DWORD length = GetCurrentDirectoryW(MAX_PATH * 4, buffer);
+  if (length == 0 || length >= MAX_PATH * 4) throw std::runtime_error("GetCurrentDirectoryW");
+  return std::wstring(buffer, length);
+}
+
+// The short form as the wide query gives it.
+inline std::wstring wideShortPathOf(const std::wstring& longPath) {
   wchar_t buffer[1000];
   const DWORD length = GetShortPathNameW(longPath.c_str(), buffer, 1000);
   if (length == 0 || length >= 1000) throw std::runtime_error("no short form for a UTF-16 path");
-  const std::optional<std::string> narrow = narrowExactly(std::wstring(buffer, length));
+  return std::wstring(buffer, length);
+}
+
+// The same in the code page.
+inline std::string shortPathOf(const std::wstring& longPath) {
+  const std::optional<std::string> narrow = narrowExactly(wideShortPathOf(longPath));
   if (!narrow) throw std::runtime_error("a short form that the code page lacks");
   return *narrow;
 }
