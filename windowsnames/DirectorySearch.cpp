@@ -59,6 +59,39 @@ void AliasCandidates::offer(std::string_view name) {
   names_.emplace(names_.begin() + at, name);
 }
 
+AliasStart::AliasStart(const WildcardPattern& pattern) {
+  for (const WildcardToken& token : pattern) {
+    if (token.kind != WildcardToken::Kind::Literal || literals_.size() == 2) break;
+    literals_ += token.literal;
+  }
+}
+
+namespace {
+
+bool isHexDigit(char16_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
+}  // namespace
+
+// A hex digit of the head is taken to fit any: a base such as "A1A2B" holds
+// numbers of the checksum prefix "A1A2B" of other names, whose second
+// character is a checksum digit, so a name is ruled out only where the names
+// whose numbers it could take are too.
+bool AliasStart::fits(std::size_t at, const std::string& head) const {
+  const char16_t wanted = literals_[at];
+  if (at >= head.size()) return isHexDigit(wanted);
+  const auto mine = static_cast<char16_t>(static_cast<unsigned char>(head[at]));
+  return mine == wanted || (isHexDigit(mine) && isHexDigit(wanted));
+}
+
+bool AliasStart::mayBegin(std::string_view longName) const {
+  if (!rulesOut()) return true;
+  const std::string head = aliasBaseHead(longName);
+  if (!fits(0, head)) return false;
+  if (literals_.size() == 1) return true;
+  // Numbers up to five digits keep both characters; six digits keep one, then "~".
+  return literals_[1] == u'~' || fits(1, head);
+}
+
 bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum) {
   return matchesNumberedAliases(pattern, basis.base, 1, '1', '4', basis.extension) ||
          matchesNumberedAliases(pattern, checksumPrefix(basis, checksum), 1, '1', '9', basis.extension);
@@ -111,6 +144,51 @@ bool CrowdedPrefixes::mayBeCrowded(const AliasBasis& basis, std::uint16_t checks
   return counts_[slot(std::string_view(basis.base).substr(0, 2), checksum, basis.extension)] >= 10;
 }
 
+namespace {
+
+// The names of a search's first pass that the passes after it could use: the
+// valid 8.3 names holding a "~" (only those can clash with an alias) and the
+// long names whose aliases may begin as the pattern does. Every name an
+// alias of those rests on is among them (its basis and checksum prefix begin
+// as its own), so while they are few, they stand for the directory and the
+// search passes over it no more. Where the pattern's start rules out no
+// name, they would be the directory itself, and none are held.
+class HeldNames final : public DirectoryListing {
+ public:
+  static constexpr std::size_t capacity = 1024;
+
+  HeldNames(DirectoryListing& directory, const AliasStart& start) : directory_(directory), whole_(start.rulesOut()) {}
+
+  void hold(std::string_view name) {
+    if (!whole_) return;
+    if (names_.size() == capacity) {
+      whole_ = false;
+      names_ = {};
+      return;
+    }
+    names_.emplace_back(name);
+  }
+  bool whole() const { return whole_; }
+
+  bool forEachName(NameVisitor visit) override {
+    for (const std::string& name : names_)
+      if (!visit(name)) break;
+    return true;
+  }
+  std::vector<std::optional<CreationKey>> creationKeys(const std::vector<std::string>& names) override {
+    return directory_.creationKeys(names);
+  }
+  bool readable() override { return true; }
+  bool isRoot() override { return directory_.isRoot(); }
+
+ private:
+  DirectoryListing& directory_;
+  std::vector<std::string> names_;
+  bool whole_;
+};
+
+}  // namespace
+
 std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssignment& aliases,
                                           std::string_view pattern) {
   if (!directory.readable()) return std::nullopt;
@@ -143,14 +221,20 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
   };
   // Where no alias could match, a name's own is all there is to compare.
   const bool aliasesMayMatch = mayMatchAlias(wildcards, maxAliasNumber);
+  const AliasStart aliasStart(wildcards);
+  HeldNames held(directory, aliasStart);
   std::size_t entries = 0;
   const bool read = directory.forEachName([&](std::string_view name) {
     ++entries;
     if (!aliasesMayMatch) return matchOwnName(name);
     if (isShortName(name)) {
+      if (name.find('~') != std::string_view::npos) held.hold(name);
       crowded.countShortName(name);
       return matchOwnName(name);
     }
+    // Nor can such a name crowd a prefix whose aliases could match.
+    if (!aliasStart.mayBegin(name)) return matchOwnName(name);
+    held.hold(name);
     const AliasBasis basis = aliasBasis(name);
     const std::uint16_t checksum = aliasChecksum(name);
     crowded.countLongName(basis, checksum);
@@ -172,6 +256,7 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
   });
   if (!read) return std::nullopt;
   if (!unmatched || !listedFirst(*unmatched)) return first;
+  DirectoryListing& rest = held.whole() ? static_cast<DirectoryListing&>(held) : directory;
 
   // A number N from 10 on needs 10 to N-1 held by other entries, each a valid
   // 8.3 name numbered so or a long name whose prefix is crowded: counting
@@ -180,10 +265,10 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
   const bool fromTenMayMatch = crowded.any() && mayMatchAliasFromTen(wildcards, entries + 10);
   std::size_t mayHoldFromTen = 0;
   if (fromTenMayMatch) {
-    const bool counted = directory.forEachName([&](std::string_view name) {
+    const bool counted = rest.forEachName([&](std::string_view name) {
       if (isShortName(name)) {
         if (const std::optional<AliasParts> alias = parseAlias(name); alias && alias->number >= 10) ++mayHoldFromTen;
-      } else if (crowded.mayBeCrowded(aliasBasis(name), aliasChecksum(name))) {
+      } else if (aliasStart.mayBegin(name) && crowded.mayBeCrowded(aliasBasis(name), aliasChecksum(name))) {
         ++mayHoldFromTen;
       }
       return true;
@@ -191,8 +276,9 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
     if (!counted) return std::nullopt;
   }
   const auto offerCandidates = [&](AliasCandidates& batch, bool belowTenOffered) {
-    return directory.forEachName([&](std::string_view name) {
-      if (!listedFirst(name) || isShortName(name) || matchesWildcards(wildcards, name)) return true;
+    return rest.forEachName([&](std::string_view name) {
+      if (!listedFirst(name) || isShortName(name) || !aliasStart.mayBegin(name) || matchesWildcards(wildcards, name))
+        return true;
       const AliasBasis basis = aliasBasis(name);
       const std::uint16_t checksum = aliasChecksum(name);
       if ((!belowTenOffered && aliasBelowTenMayMatch(wildcards, basis, checksum)) ||
@@ -208,7 +294,7 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
     std::vector<std::string> names;
     for (const std::string& name : candidates.names())
       if (listedFirst(name)) names.push_back(name);
-    if (const auto found = aliases.aliasesOf(names)) {
+    if (const auto found = aliases.aliasesOf(names, rest)) {
       for (std::size_t at = 0; at < names.size(); ++at) {
         const std::optional<std::string>& alias = (*found)[at];
         if (alias && matchesWildcards(wildcards, *alias)) return names[at];
