@@ -35,7 +35,13 @@ bool unitsListedBefore(std::string_view name, std::string_view other) {
 }  // namespace
 
 bool listedBefore(std::string_view name, std::string_view other) {
-  if (isAscii(name) && isAscii(other)) return unitsListedBefore<AsciiReader>(name, other);
+  if (isAscii(name) && isAscii(other)) {
+    // Bytes alike are alike upper-cased too: names of a large directory
+    // often share a long start, which is passed over at memory speed.
+    const std::size_t shared =
+        static_cast<std::size_t>(std::mismatch(name.begin(), name.end(), other.begin(), other.end()).first - name.begin());
+    return unitsListedBefore<AsciiReader>(name.substr(shared), other.substr(shared));
+  }
   return unitsListedBefore<CodeUnitReader>(name, other);
 }
 
@@ -95,6 +101,38 @@ bool AliasStart::mayBegin(std::string_view longName) const {
 bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum) {
   return matchesNumberedAliases(pattern, basis.base, 1, '1', '4', basis.extension) ||
          matchesNumberedAliases(pattern, checksumPrefix(basis, checksum), 1, '1', '9', basis.extension);
+}
+
+BelowTenTest::BelowTenTest(const WildcardPattern& pattern) : pattern_(pattern) {
+  // Only a literal looks at which character a prefix holds, and no prefix
+  // holds a ".": a character that no literal is stands for any other.
+  for (const char blank : {'\x01', '\x02'}) {
+    if (std::none_of(pattern.begin(), pattern.end(), [&](const WildcardToken& token) {
+          return token.kind == WildcardToken::Kind::Literal && token.literal == char16_t{static_cast<unsigned char>(blank)};
+        })) {
+      blank_ = blank;
+      break;
+    }
+  }
+}
+
+bool BelowTenTest::matchesAnyPrefix(std::size_t length, char highestDigit, const std::string& extension) {
+  for (const Shape& shape : shapes_)
+    if (shape.length == length && shape.highestDigit == highestDigit && shape.extension == extension)
+      return shape.matchesAny;
+  constexpr std::size_t handful = 16;
+  if (!blank_ || shapes_.size() == handful) return false;
+  const bool matchesAny =
+      matchesNumberedAliases(pattern_, std::string(length, *blank_), 1, '1', highestDigit, extension);
+  shapes_.push_back({length, highestDigit, extension, matchesAny});
+  return matchesAny;
+}
+
+bool BelowTenTest::mayMatch(const AliasBasis& basis, std::uint16_t checksum) {
+  const std::size_t checksumLength = std::min<std::size_t>(basis.base.size(), 2) + 4;
+  return matchesAnyPrefix(checksumLength, '9', basis.extension) ||
+         matchesAnyPrefix(basis.base.size(), '4', basis.extension) ||
+         aliasBelowTenMayMatch(pattern_, basis, checksum);
 }
 
 bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum,
@@ -197,9 +235,10 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
 
   std::optional<std::string> first;  // matched by its own name
   // Of the long names seen before `first` was, the first-listed that the
-  // pattern may match through its alias but not by its own name: only such a
-  // name can come first through its alias.
-  std::optional<std::string> unmatched;
+  // pattern may match through an alias numbered 10 or more but neither by its
+  // own name nor below 10 (those are the candidates): only where such a name
+  // comes first are the numbers from 10 worth a pass.
+  std::optional<std::string> fromTenOnly;
   // Whether an alias numbered 10 or more with an extension may match, for the
   // few extensions a directory holds; past a handful, taken to be so.
   std::vector<std::pair<std::string, bool>> fromTenByExtension;
@@ -214,6 +253,7 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
   };
   AliasCandidates candidates;
   CrowdedPrefixes crowded;
+  BelowTenTest belowTen(wildcards);
   const auto listedFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
   const auto matchOwnName = [&](std::string_view name) {
     if (listedFirst(name) && matchesWildcards(wildcards, name)) first = name;
@@ -243,26 +283,28 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
       first = name;
       return true;
     }
-    const bool belowTen = aliasBelowTenMayMatch(wildcards, basis, checksum);
-    if (belowTen) candidates.offer(name);
+    if (belowTen.mayMatch(basis, checksum)) {
+      candidates.offer(name);
+      return true;
+    }
     // The test by extension spares most names the one by their own prefix,
     // which keeps out those no alias of theirs could match ("dir 00 long"
     // for "l*").
-    if ((!unmatched || listedBefore(name, *unmatched)) &&
-        (belowTen ||
-         (fromTenMayMatchWith(basis.extension) && aliasFromTenMayMatch(wildcards, basis, checksum, maxAliasNumber))))
-      unmatched = name;
+    if ((!fromTenOnly || listedBefore(name, *fromTenOnly)) && fromTenMayMatchWith(basis.extension) &&
+        aliasFromTenMayMatch(wildcards, basis, checksum, maxAliasNumber))
+      fromTenOnly = name;
     return true;
   });
   if (!read) return std::nullopt;
-  if (!unmatched || !listedFirst(*unmatched)) return first;
+  const bool fromTenOnlyFirst = fromTenOnly && listedFirst(*fromTenOnly);
+  if (!fromTenOnlyFirst && (candidates.names().empty() || !listedFirst(candidates.names().front()))) return first;
   DirectoryListing& rest = held.whole() ? static_cast<DirectoryListing&>(held) : directory;
 
   // A number N from 10 on needs 10 to N-1 held by other entries, each a valid
   // 8.3 name numbered so or a long name whose prefix is crowded: counting
   // those, once every name has been counted, bounds the numbers worth trying.
   // No number can pass the count of entries by more than the nine below 10.
-  const bool fromTenMayMatch = crowded.any() && mayMatchAliasFromTen(wildcards, entries + 10);
+  const bool fromTenMayMatch = fromTenOnlyFirst && crowded.any() && mayMatchAliasFromTen(wildcards, entries + 10);
   std::size_t mayHoldFromTen = 0;
   if (fromTenMayMatch) {
     const bool counted = rest.forEachName([&](std::string_view name) {
@@ -281,7 +323,7 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
         return true;
       const AliasBasis basis = aliasBasis(name);
       const std::uint16_t checksum = aliasChecksum(name);
-      if ((!belowTenOffered && aliasBelowTenMayMatch(wildcards, basis, checksum)) ||
+      if ((!belowTenOffered && belowTen.mayMatch(basis, checksum)) ||
           (fromTenMayMatch && crowded.mayBeCrowded(basis, checksum) &&
            aliasFromTenMayMatch(wildcards, basis, checksum, 10 + mayHoldFromTen)))
         batch.offer(name);

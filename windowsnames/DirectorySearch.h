@@ -55,6 +55,29 @@ class AliasStart {
   std::u16string literals_;  // the pattern's first two units, where both are literal
 };
 
+// aliasBelowTenMayMatch for the names of one search, which spares trying a
+// name's own prefix where the pattern matches every alias of a prefix of its
+// length ("*~*" matches all): known for the few lengths and extensions a
+// directory holds.
+class BelowTenTest {
+ public:
+  explicit BelowTenTest(const WildcardPattern& pattern);
+  bool mayMatch(const AliasBasis& basis, std::uint16_t checksum);
+
+ private:
+  bool matchesAnyPrefix(std::size_t length, char highestDigit, const std::string& extension);
+
+  struct Shape {
+    std::size_t length;
+    char highestDigit;
+    std::string extension;
+    bool matchesAny;
+  };
+  const WildcardPattern& pattern_;
+  std::optional<char> blank_;  // a character no literal of the pattern is
+  std::vector<Shape> shapes_;
+};
+
 // A checksum alias numbered 10 or more needs nine other names that could
 // hold PREFIX~1 to PREFIX~9 of its checksum prefix. Counting those names per
 // prefix, in a fixed table where prefixes may share a count, tells which

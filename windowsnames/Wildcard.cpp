@@ -170,15 +170,40 @@ WildcardPattern translateWildcards(std::string_view pattern) {
   return translated;
 }
 
-bool matchesWildcards(const WildcardPattern& pattern, std::string_view name) {
-  if (isAscii(name)) {
-    return matchSymbols(pattern, name.size(), [&](std::size_t at) {
-      const auto c = static_cast<unsigned char>(asciiUpper(name[at]));
-      return Symbol{c, c};
-    });
+namespace {
+
+// Each literal of a pattern takes one unit of the name, in order: a name
+// that lacks them so is turned down in one look at each unit ("*~*" turns
+// down every name without a "~"), before the sets of positions are run.
+template <class UnitAt>
+bool holdsLiteralsInOrder(const WildcardPattern& pattern, std::size_t length, UnitAt unitAt) {
+  std::size_t at = 0;
+  for (const WildcardToken& token : pattern) {
+    if (token.kind != Kind::Literal) continue;
+    while (at < length && unitAt(at) != token.literal) ++at;
+    if (at == length) return false;
+    ++at;
   }
+  return true;
+}
+
+template <class UnitAt>
+bool matchesUnits(const WildcardPattern& pattern, std::size_t length, UnitAt unitAt) {
+  return holdsLiteralsInOrder(pattern, length, unitAt) &&
+         matchSymbols(pattern, length, [&](std::size_t at) {
+           const char16_t c = unitAt(at);
+           return Symbol{c, c};
+         });
+}
+
+}  // namespace
+
+bool matchesWildcards(const WildcardPattern& pattern, std::string_view name) {
+  if (isAscii(name))
+    return matchesUnits(pattern, name.size(),
+                        [&](std::size_t at) { return char16_t{static_cast<unsigned char>(asciiUpper(name[at]))}; });
   const UpperCodeUnits units(name);
-  return matchSymbols(pattern, units.size(), [&](std::size_t at) { return Symbol{units[at], units[at]}; });
+  return matchesUnits(pattern, units.size(), [&](std::size_t at) { return units[at]; });
 }
 
 bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view prefix, std::size_t digits,
