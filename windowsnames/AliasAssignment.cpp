@@ -73,8 +73,7 @@ std::vector<std::string> AliasAssignment::namesWorkedOut() const {
   return names;
 }
 
-Member AliasAssignment::makeMember(std::string name, const CreationKey& key) {
-  AliasBasis basis = aliasBasis(name);
+Member AliasAssignment::makeMember(std::string name, const CreationKey& key, AliasBasis basis) {
   std::string prefix = checksumPrefix(basis, aliasChecksum(name));
   return {{key, std::move(name)}, std::move(basis), std::move(prefix)};
 }
@@ -84,7 +83,7 @@ std::vector<std::optional<Member>> AliasAssignment::membersNamed(const std::vect
   std::vector<std::optional<Member>> members;
   for (std::size_t at = 0; at < names.size(); ++at) {
     if (keys[at])
-      members.push_back(makeMember(names[at], *keys[at]));
+      members.push_back(makeMember(names[at], *keys[at], aliasBasis(names[at])));
     else
       members.emplace_back();
   }
@@ -262,19 +261,22 @@ bool AliasAssignment::gatherPass(DirectoryListing& listing) {
   wanted_ = {};
   std::set<std::string> shortNames;
   std::vector<std::string> batch;
+  std::vector<AliasBasis> bases;  // of the names in the batch, worked out once
   std::size_t batchSize = 8;
   const auto lookUpBatch = [&] {
     const std::vector<std::optional<CreationKey>> keys = directory_.creationKeys(batch);
     for (std::size_t at = 0; at < batch.size(); ++at)
-      if (keys[at]) gathering.add(makeMember(std::move(batch[at]), *keys[at]));
+      if (keys[at]) gathering.add(makeMember(std::move(batch[at]), *keys[at], std::move(bases[at])));
     batch.clear();
+    bases.clear();
     batchSize = std::min<std::size_t>(batchSize * 2, 1024);
   };
   const bool read = listing.forEachName([&](std::string_view name) {
     if (isShortName(name)) {
       gathering.offerShortName(name, shortNames);
-    } else if (gathering.wants(name, aliasBasis(name))) {
+    } else if (AliasBasis basis = aliasBasis(name); gathering.wants(name, basis)) {
       batch.emplace_back(name);
+      bases.push_back(std::move(basis));
       if (batch.size() == batchSize) lookUpBatch();
     }
     return gathering.open();

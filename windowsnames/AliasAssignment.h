@@ -72,7 +72,7 @@ class AliasAssignment {
  private:
   static constexpr int maxPasses = 16;  // a directory changing under us must not keep us here
 
-  static Member makeMember(std::string name, const CreationKey& key);
+  static Member makeMember(std::string name, const CreationKey& key, AliasBasis basis);
   std::vector<std::optional<Member>> membersNamed(const std::vector<std::string>& names);
 
   // Asks `compute` until its answer is no longer pending, gathering what it
