@@ -38,8 +38,11 @@ bool listedBefore(std::string_view name, std::string_view other) {
   if (isAscii(name) && isAscii(other)) {
     // Bytes alike are alike upper-cased too: names of a large directory
     // often share a long start, which is passed over at memory speed.
+    const bool sameStart = !name.empty() && !other.empty() && name[0] == other[0];
     const std::size_t shared =
-        static_cast<std::size_t>(std::mismatch(name.begin(), name.end(), other.begin(), other.end()).first - name.begin());
+        sameStart ? static_cast<std::size_t>(
+                        std::mismatch(name.begin(), name.end(), other.begin(), other.end()).first - name.begin())
+                  : 0;
     return unitsListedBefore<AsciiReader>(name.substr(shared), other.substr(shared));
   }
   return unitsListedBefore<CodeUnitReader>(name, other);
@@ -259,20 +262,19 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
     if (listedFirst(name) && matchesWildcards(wildcards, name)) first = name;
     return true;
   };
-  // Where no alias could match, a name's own is all there is to compare.
   const bool aliasesMayMatch = mayMatchAlias(wildcards, maxAliasNumber);
   const AliasStart aliasStart(wildcards);
   HeldNames held(directory, aliasStart);
   std::size_t entries = 0;
-  const bool read = directory.forEachName([&](std::string_view name) {
+  const auto visit = [&](std::string_view name) {
     ++entries;
-    if (!aliasesMayMatch) return matchOwnName(name);
     if (isShortName(name)) {
       if (name.find('~') != std::string_view::npos) held.hold(name);
       crowded.countShortName(name);
       return matchOwnName(name);
     }
-    // Nor can such a name crowd a prefix whose aliases could match.
+    // A name no alias of which begins as the pattern may matches by its own
+    // name alone, and crowds no prefix whose aliases could match.
     if (!aliasStart.mayBegin(name)) return matchOwnName(name);
     held.hold(name);
     const AliasBasis basis = aliasBasis(name);
@@ -294,6 +296,12 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
         aliasFromTenMayMatch(wildcards, basis, checksum, maxAliasNumber))
       fromTenOnly = name;
     return true;
+  };
+  // Where no alias could match, the pass compares names alone, kept apart so
+  // that it stays as lean as a plain pass allows.
+  const bool read = aliasesMayMatch ? directory.forEachName(visit) : directory.forEachName([&](std::string_view name) {
+    ++entries;
+    return matchOwnName(name);
   });
   if (!read) return std::nullopt;
   const bool fromTenOnlyFirst = fromTenOnly && listedFirst(*fromTenOnly);

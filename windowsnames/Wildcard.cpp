@@ -175,12 +175,17 @@ namespace {
 // Each literal of a pattern takes one unit of the name, in order: a name
 // that lacks them so is turned down in one look at each unit ("*~*" turns
 // down every name without a "~"), before the sets of positions are run.
+// Literals that open the pattern take the name's first units, which turns
+// down most names at once ("dir 00*").
 template <class UnitAt>
 bool holdsLiteralsInOrder(const WildcardPattern& pattern, std::size_t length, UnitAt unitAt) {
   std::size_t at = 0;
-  for (const WildcardToken& token : pattern) {
-    if (token.kind != Kind::Literal) continue;
-    while (at < length && unitAt(at) != token.literal) ++at;
+  auto token = pattern.begin();
+  for (; token != pattern.end() && token->kind == Kind::Literal; ++token, ++at)
+    if (at == length || unitAt(at) != token->literal) return false;
+  for (; token != pattern.end(); ++token) {
+    if (token->kind != Kind::Literal) continue;
+    while (at < length && unitAt(at) != token->literal) ++at;
     if (at == length) return false;
     ++at;
   }
