@@ -103,6 +103,14 @@ bool matchSymbols(const WildcardPattern& pattern, std::size_t length, SymbolAt s
     if (pattern[state].kind != Kind::Literal) break;
     if (trailing > length || !literalAt(state, length - trailing)) return false;
   }
+  // Each literal between takes one symbol, in order: a name that lacks them
+  // so is turned down in one look at each symbol ("*~*" turns down every
+  // name without a "~"), before the sets of positions are run.
+  for (std::size_t state = leading, at = leading; state < pattern.size(); ++state) {
+    if (pattern[state].kind != Kind::Literal) continue;
+    while (at < length && !symbolAt(at).holds(pattern[state].literal)) ++at;
+    if (at++ == length) return false;
+  }
 
   std::size_t lastDot = length;
   for (std::size_t at = 0; at < length; ++at)
@@ -170,45 +178,15 @@ WildcardPattern translateWildcards(std::string_view pattern) {
   return translated;
 }
 
-namespace {
-
-// Each literal of a pattern takes one unit of the name, in order: a name
-// that lacks them so is turned down in one look at each unit ("*~*" turns
-// down every name without a "~"), before the sets of positions are run.
-// Literals that open the pattern take the name's first units, which turns
-// down most names at once ("dir 00*").
-template <class UnitAt>
-bool holdsLiteralsInOrder(const WildcardPattern& pattern, std::size_t length, UnitAt unitAt) {
-  std::size_t at = 0;
-  auto token = pattern.begin();
-  for (; token != pattern.end() && token->kind == Kind::Literal; ++token, ++at)
-    if (at == length || unitAt(at) != token->literal) return false;
-  for (; token != pattern.end(); ++token) {
-    if (token->kind != Kind::Literal) continue;
-    while (at < length && unitAt(at) != token->literal) ++at;
-    if (at == length) return false;
-    ++at;
-  }
-  return true;
-}
-
-template <class UnitAt>
-bool matchesUnits(const WildcardPattern& pattern, std::size_t length, UnitAt unitAt) {
-  return holdsLiteralsInOrder(pattern, length, unitAt) &&
-         matchSymbols(pattern, length, [&](std::size_t at) {
-           const char16_t c = unitAt(at);
-           return Symbol{c, c};
-         });
-}
-
-}  // namespace
-
 bool matchesWildcards(const WildcardPattern& pattern, std::string_view name) {
-  if (isAscii(name))
-    return matchesUnits(pattern, name.size(),
-                        [&](std::size_t at) { return char16_t{static_cast<unsigned char>(asciiUpper(name[at]))}; });
+  if (isAscii(name)) {
+    return matchSymbols(pattern, name.size(), [&](std::size_t at) {
+      const auto c = static_cast<unsigned char>(asciiUpper(name[at]));
+      return Symbol{c, c};
+    });
+  }
   const UpperCodeUnits units(name);
-  return matchesUnits(pattern, units.size(), [&](std::size_t at) { return units[at]; });
+  return matchSymbols(pattern, units.size(), [&](std::size_t at) { return Symbol{units[at], units[at]}; });
 }
 
 bool matchesNumberedAliases(const WildcardPattern& pattern, std::string_view prefix, std::size_t digits,
