@@ -40,8 +40,8 @@ bool listedBefore(std::string_view name, std::string_view other) {
     // often share a long start, which is passed over at memory speed.
     const bool sameStart = !name.empty() && !other.empty() && name[0] == other[0];
     const std::size_t shared =
-        sameStart ? static_cast<std::size_t>(
-                        std::mismatch(name.begin(), name.end(), other.begin(), other.end()).first - name.begin())
+        sameStart ? static_cast<std::size_t>(std::mismatch(name.begin(), name.end(), other.begin(), other.end()).first -
+                                             name.begin())
                   : 0;
     return unitsListedBefore<AsciiReader>(name.substr(shared), other.substr(shared));
   }
@@ -111,7 +111,8 @@ BelowTenTest::BelowTenTest(const WildcardPattern& pattern) : pattern_(pattern) {
   // holds a ".": a character that no literal is stands for any other.
   for (const char blank : {'\x01', '\x02'}) {
     if (std::none_of(pattern.begin(), pattern.end(), [&](const WildcardToken& token) {
-          return token.kind == WildcardToken::Kind::Literal && token.literal == char16_t{static_cast<unsigned char>(blank)};
+          return token.kind == WildcardToken::Kind::Literal &&
+                 token.literal == char16_t{static_cast<unsigned char>(blank)};
         })) {
       blank_ = blank;
       break;
@@ -134,8 +135,7 @@ bool BelowTenTest::matchesAnyPrefix(std::size_t length, char highestDigit, const
 bool BelowTenTest::mayMatch(const AliasBasis& basis, std::uint16_t checksum) {
   const std::size_t checksumLength = std::min<std::size_t>(basis.base.size(), 2) + 4;
   return matchesAnyPrefix(checksumLength, '9', basis.extension) ||
-         matchesAnyPrefix(basis.base.size(), '4', basis.extension) ||
-         aliasBelowTenMayMatch(pattern_, basis, checksum);
+         matchesAnyPrefix(basis.base.size(), '4', basis.extension) || aliasBelowTenMayMatch(pattern_, basis, checksum);
 }
 
 bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum,

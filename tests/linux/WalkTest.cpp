@@ -121,7 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
         PassCase{"FiftyPatternsThroughDotDot", "/T" + throughEachDirectory(false) + "/Long Named Directory",
                  "/T" + throughEachDirectory(true) + "/LONGNA~1", 51},
         // Only the directories' aliases could begin "DIR": their first pass holds all the search needs.
-        PassCase{"FiftyPatternsWithoutSpacesThroughDotDot", "/T" + throughEachDirectory(false, "") + "/Long Named Directory",
+        PassCase{"FiftyPatternsWithoutSpacesThroughDotDot",
+                 "/T" + throughEachDirectory(false, "") + "/Long Named Directory",
                  "/T" + throughEachDirectory(true) + "/LONGNA~1", 51},
         // The search proves the entry's alias, and the short form asks nothing more.
         PassCase{"MatchOnlyThroughAliases", "/T/*~*", "/T/DIR00L~1", 2},
