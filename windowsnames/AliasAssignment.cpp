@@ -22,6 +22,11 @@ std::optional<std::string> AliasAssignment::aliasOf(std::string_view name) {
 
 std::optional<std::vector<std::optional<std::string>>> AliasAssignment::aliasesOf(
     const std::vector<std::string>& names) {
+  return aliasesOf(names, directory_);
+}
+
+std::optional<std::vector<std::optional<std::string>>> AliasAssignment::aliasesOf(
+    const std::vector<std::string>& names, DirectoryListing& held) {
   const std::vector<std::optional<Member>> members = membersNamed(names);
   // Entries of one basis are worked out from its earliest four, one pass
   // for all of them, rather than one count of earlier members each.
@@ -45,7 +50,7 @@ std::optional<std::vector<std::optional<std::string>>> AliasAssignment::aliasesO
     }
     if (waiting) return pending;
     return aliases;
-  });
+  }, held);
 }
 
 std::optional<std::string> AliasAssignment::entryWithAlias(std::string_view text) {
@@ -57,7 +62,7 @@ std::optional<std::string> AliasAssignment::entryWithAlias(std::string_view text
         if (found.isPending()) return pending;
         if (*found == nullptr) return std::optional<std::string>();
         return std::optional<std::string>((*found)->name());
-      });
+      }, directory_);
   return holder ? *holder : std::nullopt;
 }
 
@@ -68,8 +73,7 @@ std::vector<std::string> AliasAssignment::namesWorkedOut() const {
   return names;
 }
 
-Member AliasAssignment::makeMember(std::string name, const CreationKey& key) {
-  AliasBasis basis = aliasBasis(name);
+Member AliasAssignment::makeMember(std::string name, const CreationKey& key, AliasBasis basis) {
   std::string prefix = checksumPrefix(basis, aliasChecksum(name));
   return {{key, std::move(name)}, std::move(basis), std::move(prefix)};
 }
@@ -79,7 +83,7 @@ std::vector<std::optional<Member>> AliasAssignment::membersNamed(const std::vect
   std::vector<std::optional<Member>> members;
   for (std::size_t at = 0; at < names.size(); ++at) {
     if (keys[at])
-      members.push_back(makeMember(names[at], *keys[at]));
+      members.push_back(makeMember(names[at], *keys[at], aliasBasis(names[at])));
     else
       members.emplace_back();
   }
@@ -87,11 +91,12 @@ std::vector<std::optional<Member>> AliasAssignment::membersNamed(const std::vect
 }
 
 template <class Compute>
-auto AliasAssignment::untilGathered(Compute compute) -> std::optional<std::remove_cvref_t<decltype(*compute())>> {
+auto AliasAssignment::untilGathered(Compute compute, DirectoryListing& listing)
+    -> std::optional<std::remove_cvref_t<decltype(*compute())>> {
   for (int pass = 0; pass <= maxPasses; ++pass) {
     const auto answer = compute();
     if (!answer.isPending()) return *answer;
-    if (!gatherPass()) return std::nullopt;
+    if (!gatherPass(listing)) return std::nullopt;
   }
   return std::nullopt;
 }
@@ -251,24 +256,27 @@ Gathered<const Member*> AliasAssignment::holderAmong(const Members& members, con
 
 // The entries a group may want are looked up in batches, growing from a
 // few, so that a count that four entries settle looks up few more.
-bool AliasAssignment::gatherPass() {
+bool AliasAssignment::gatherPass(DirectoryListing& listing) {
   AliasGathering gathering(wanted_, !shortNames_);
   wanted_ = {};
   std::set<std::string> shortNames;
   std::vector<std::string> batch;
+  std::vector<AliasBasis> bases;  // of the names in the batch, worked out once
   std::size_t batchSize = 8;
   const auto lookUpBatch = [&] {
     const std::vector<std::optional<CreationKey>> keys = directory_.creationKeys(batch);
     for (std::size_t at = 0; at < batch.size(); ++at)
-      if (keys[at]) gathering.add(makeMember(std::move(batch[at]), *keys[at]));
+      if (keys[at]) gathering.add(makeMember(std::move(batch[at]), *keys[at], std::move(bases[at])));
     batch.clear();
+    bases.clear();
     batchSize = std::min<std::size_t>(batchSize * 2, 1024);
   };
-  const bool read = directory_.forEachName([&](std::string_view name) {
+  const bool read = listing.forEachName([&](std::string_view name) {
     if (isShortName(name)) {
       gathering.offerShortName(name, shortNames);
-    } else if (gathering.wants(name, aliasBasis(name))) {
+    } else if (AliasBasis basis = aliasBasis(name); gathering.wants(name, basis)) {
       batch.emplace_back(name);
+      bases.push_back(std::move(basis));
       if (batch.size() == batchSize) lookUpBatch();
     }
     return gathering.open();

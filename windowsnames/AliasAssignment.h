@@ -55,6 +55,12 @@ class AliasAssignment {
   // that each pass gathers for all of them; nothing for an entry that is
   // gone, and nothing at all when the directory cannot be read.
   std::optional<std::vector<std::optional<std::string>>> aliasesOf(const std::vector<std::string>& names);
+  // The same, gathered from `held` instead of the directory: names kept from
+  // a pass just made, among them every entry these aliases can rest on (the
+  // valid 8.3 names holding a "~" and every long name whose alias begins as
+  // theirs may). What is gathered so is whole, and kept as any other.
+  std::optional<std::vector<std::optional<std::string>>> aliasesOf(const std::vector<std::string>& names,
+                                                                   DirectoryListing& held);
 
   // The long name of the entry whose alias is `text` without regard to case.
   std::optional<std::string> entryWithAlias(std::string_view text);
@@ -66,13 +72,14 @@ class AliasAssignment {
  private:
   static constexpr int maxPasses = 16;  // a directory changing under us must not keep us here
 
-  static Member makeMember(std::string name, const CreationKey& key);
+  static Member makeMember(std::string name, const CreationKey& key, AliasBasis basis);
   std::vector<std::optional<Member>> membersNamed(const std::vector<std::string>& names);
 
   // Asks `compute` until its answer is no longer pending, gathering what it
   // wanted in between; nothing when the directory cannot be read.
   template <class Compute>
-  auto untilGathered(Compute compute) -> std::optional<std::remove_cvref_t<decltype(*compute())>>;
+  auto untilGathered(Compute compute, DirectoryListing& listing)
+      -> std::optional<std::remove_cvref_t<decltype(*compute())>>;
 
   // Of `basis`, the members created before `entry`: worked out from any
   // record that holds them, else wanted as a count up to four, unless the
@@ -101,7 +108,7 @@ class AliasAssignment {
   // One pass over the directory that fills every group wanted since the last
   // one, and the first time also the valid 8.3 names that could clash with
   // an alias.
-  bool gatherPass();
+  bool gatherPass(DirectoryListing& listing);
 
   DirectoryListing& directory_;
   Wanted wanted_;

@@ -35,7 +35,16 @@ bool unitsListedBefore(std::string_view name, std::string_view other) {
 }  // namespace
 
 bool listedBefore(std::string_view name, std::string_view other) {
-  if (isAscii(name) && isAscii(other)) return unitsListedBefore<AsciiReader>(name, other);
+  if (isAscii(name) && isAscii(other)) {
+    // Bytes alike are alike upper-cased too: names of a large directory
+    // often share a long start, which is passed over at memory speed.
+    const bool sameStart = !name.empty() && !other.empty() && name[0] == other[0];
+    const std::size_t shared =
+        sameStart ? static_cast<std::size_t>(std::mismatch(name.begin(), name.end(), other.begin(), other.end()).first -
+                                             name.begin())
+                  : 0;
+    return unitsListedBefore<AsciiReader>(name.substr(shared), other.substr(shared));
+  }
   return unitsListedBefore<CodeUnitReader>(name, other);
 }
 
@@ -59,9 +68,74 @@ void AliasCandidates::offer(std::string_view name) {
   names_.emplace(names_.begin() + at, name);
 }
 
+AliasStart::AliasStart(const WildcardPattern& pattern) {
+  for (const WildcardToken& token : pattern) {
+    if (token.kind != WildcardToken::Kind::Literal || literals_.size() == 2) break;
+    literals_ += token.literal;
+  }
+}
+
+namespace {
+
+bool isHexDigit(char16_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
+}  // namespace
+
+// A hex digit of the head is taken to fit any: a base such as "A1A2B" holds
+// numbers of the checksum prefix "A1A2B" of other names, whose second
+// character is a checksum digit, so a name is ruled out only where the names
+// whose numbers it could take are too.
+bool AliasStart::fits(std::size_t at, const std::string& head) const {
+  const char16_t wanted = literals_[at];
+  if (at >= head.size()) return isHexDigit(wanted);
+  const auto mine = static_cast<char16_t>(static_cast<unsigned char>(head[at]));
+  return mine == wanted || (isHexDigit(mine) && isHexDigit(wanted));
+}
+
+bool AliasStart::mayBegin(std::string_view longName) const {
+  if (!rulesOut()) return true;
+  const std::string head = aliasBaseHead(longName);
+  if (!fits(0, head)) return false;
+  if (literals_.size() == 1) return true;
+  // Numbers up to five digits keep both characters; six digits keep one, then "~".
+  return literals_[1] == u'~' || fits(1, head);
+}
+
 bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum) {
   return matchesNumberedAliases(pattern, basis.base, 1, '1', '4', basis.extension) ||
          matchesNumberedAliases(pattern, checksumPrefix(basis, checksum), 1, '1', '9', basis.extension);
+}
+
+BelowTenTest::BelowTenTest(const WildcardPattern& pattern) : pattern_(pattern) {
+  // Only a literal looks at which character a prefix holds, and no prefix
+  // holds a ".": a character that no literal is stands for any other.
+  for (const char blank : {'\x01', '\x02'}) {
+    if (std::none_of(pattern.begin(), pattern.end(), [&](const WildcardToken& token) {
+          return token.kind == WildcardToken::Kind::Literal &&
+                 token.literal == char16_t{static_cast<unsigned char>(blank)};
+        })) {
+      blank_ = blank;
+      break;
+    }
+  }
+}
+
+bool BelowTenTest::matchesAnyPrefix(std::size_t length, char highestDigit, const std::string& extension) {
+  for (const Shape& shape : shapes_)
+    if (shape.length == length && shape.highestDigit == highestDigit && shape.extension == extension)
+      return shape.matchesAny;
+  constexpr std::size_t handful = 16;
+  if (!blank_ || shapes_.size() == handful) return false;
+  const bool matchesAny =
+      matchesNumberedAliases(pattern_, std::string(length, *blank_), 1, '1', highestDigit, extension);
+  shapes_.push_back({length, highestDigit, extension, matchesAny});
+  return matchesAny;
+}
+
+bool BelowTenTest::mayMatch(const AliasBasis& basis, std::uint16_t checksum) {
+  const std::size_t checksumLength = std::min<std::size_t>(basis.base.size(), 2) + 4;
+  return matchesAnyPrefix(checksumLength, '9', basis.extension) ||
+         matchesAnyPrefix(basis.base.size(), '4', basis.extension) || aliasBelowTenMayMatch(pattern_, basis, checksum);
 }
 
 bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum,
@@ -111,6 +185,51 @@ bool CrowdedPrefixes::mayBeCrowded(const AliasBasis& basis, std::uint16_t checks
   return counts_[slot(std::string_view(basis.base).substr(0, 2), checksum, basis.extension)] >= 10;
 }
 
+namespace {
+
+// The names of a search's first pass that the passes after it could use: the
+// valid 8.3 names holding a "~" (only those can clash with an alias) and the
+// long names whose aliases may begin as the pattern does. Every name an
+// alias of those rests on is among them (its basis and checksum prefix begin
+// as its own), so while they are few, they stand for the directory and the
+// search passes over it no more. Where the pattern's start rules out no
+// name, they would be the directory itself, and none are held.
+class HeldNames final : public DirectoryListing {
+ public:
+  static constexpr std::size_t capacity = 1024;
+
+  HeldNames(DirectoryListing& directory, const AliasStart& start) : directory_(directory), whole_(start.rulesOut()) {}
+
+  void hold(std::string_view name) {
+    if (!whole_) return;
+    if (names_.size() == capacity) {
+      whole_ = false;
+      names_ = {};
+      return;
+    }
+    names_.emplace_back(name);
+  }
+  bool whole() const { return whole_; }
+
+  bool forEachName(NameVisitor visit) override {
+    for (const std::string& name : names_)
+      if (!visit(name)) break;
+    return true;
+  }
+  std::vector<std::optional<CreationKey>> creationKeys(const std::vector<std::string>& names) override {
+    return directory_.creationKeys(names);
+  }
+  bool readable() override { return true; }
+  bool isRoot() override { return directory_.isRoot(); }
+
+ private:
+  DirectoryListing& directory_;
+  std::vector<std::string> names_;
+  bool whole_;
+};
+
+}  // namespace
+
 std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssignment& aliases,
                                           std::string_view pattern) {
   if (!directory.readable()) return std::nullopt;
@@ -119,9 +238,10 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
 
   std::optional<std::string> first;  // matched by its own name
   // Of the long names seen before `first` was, the first-listed that the
-  // pattern may match through its alias but not by its own name: only such a
-  // name can come first through its alias.
-  std::optional<std::string> unmatched;
+  // pattern may match through an alias numbered 10 or more but neither by its
+  // own name nor below 10 (those are the candidates): only where such a name
+  // comes first are the numbers from 10 worth a pass.
+  std::optional<std::string> fromTenOnly;
   // Whether an alias numbered 10 or more with an extension may match, for the
   // few extensions a directory holds; past a handful, taken to be so.
   std::vector<std::pair<std::string, bool>> fromTenByExtension;
@@ -136,21 +256,27 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
   };
   AliasCandidates candidates;
   CrowdedPrefixes crowded;
+  BelowTenTest belowTen(wildcards);
   const auto listedFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
   const auto matchOwnName = [&](std::string_view name) {
     if (listedFirst(name) && matchesWildcards(wildcards, name)) first = name;
     return true;
   };
-  // Where no alias could match, a name's own is all there is to compare.
   const bool aliasesMayMatch = mayMatchAlias(wildcards, maxAliasNumber);
+  const AliasStart aliasStart(wildcards);
+  HeldNames held(directory, aliasStart);
   std::size_t entries = 0;
-  const bool read = directory.forEachName([&](std::string_view name) {
+  const auto visit = [&](std::string_view name) {
     ++entries;
-    if (!aliasesMayMatch) return matchOwnName(name);
     if (isShortName(name)) {
+      if (name.find('~') != std::string_view::npos) held.hold(name);
       crowded.countShortName(name);
       return matchOwnName(name);
     }
+    // A name no alias of which begins as the pattern may matches by its own
+    // name alone, and crowds no prefix whose aliases could match.
+    if (!aliasStart.mayBegin(name)) return matchOwnName(name);
+    held.hold(name);
     const AliasBasis basis = aliasBasis(name);
     const std::uint16_t checksum = aliasChecksum(name);
     crowded.countLongName(basis, checksum);
@@ -159,31 +285,40 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
       first = name;
       return true;
     }
-    const bool belowTen = aliasBelowTenMayMatch(wildcards, basis, checksum);
-    if (belowTen) candidates.offer(name);
+    if (belowTen.mayMatch(basis, checksum)) {
+      candidates.offer(name);
+      return true;
+    }
     // The test by extension spares most names the one by their own prefix,
     // which keeps out those no alias of theirs could match ("dir 00 long"
     // for "l*").
-    if ((!unmatched || listedBefore(name, *unmatched)) &&
-        (belowTen ||
-         (fromTenMayMatchWith(basis.extension) && aliasFromTenMayMatch(wildcards, basis, checksum, maxAliasNumber))))
-      unmatched = name;
+    if ((!fromTenOnly || listedBefore(name, *fromTenOnly)) && fromTenMayMatchWith(basis.extension) &&
+        aliasFromTenMayMatch(wildcards, basis, checksum, maxAliasNumber))
+      fromTenOnly = name;
     return true;
+  };
+  // Where no alias could match, the pass compares names alone, kept apart so
+  // that it stays as lean as a plain pass allows.
+  const bool read = aliasesMayMatch ? directory.forEachName(visit) : directory.forEachName([&](std::string_view name) {
+    ++entries;
+    return matchOwnName(name);
   });
   if (!read) return std::nullopt;
-  if (!unmatched || !listedFirst(*unmatched)) return first;
+  const bool fromTenOnlyFirst = fromTenOnly && listedFirst(*fromTenOnly);
+  if (!fromTenOnlyFirst && (candidates.names().empty() || !listedFirst(candidates.names().front()))) return first;
+  DirectoryListing& rest = held.whole() ? static_cast<DirectoryListing&>(held) : directory;
 
   // A number N from 10 on needs 10 to N-1 held by other entries, each a valid
   // 8.3 name numbered so or a long name whose prefix is crowded: counting
   // those, once every name has been counted, bounds the numbers worth trying.
   // No number can pass the count of entries by more than the nine below 10.
-  const bool fromTenMayMatch = crowded.any() && mayMatchAliasFromTen(wildcards, entries + 10);
+  const bool fromTenMayMatch = fromTenOnlyFirst && crowded.any() && mayMatchAliasFromTen(wildcards, entries + 10);
   std::size_t mayHoldFromTen = 0;
   if (fromTenMayMatch) {
-    const bool counted = directory.forEachName([&](std::string_view name) {
+    const bool counted = rest.forEachName([&](std::string_view name) {
       if (isShortName(name)) {
         if (const std::optional<AliasParts> alias = parseAlias(name); alias && alias->number >= 10) ++mayHoldFromTen;
-      } else if (crowded.mayBeCrowded(aliasBasis(name), aliasChecksum(name))) {
+      } else if (aliasStart.mayBegin(name) && crowded.mayBeCrowded(aliasBasis(name), aliasChecksum(name))) {
         ++mayHoldFromTen;
       }
       return true;
@@ -191,11 +326,12 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
     if (!counted) return std::nullopt;
   }
   const auto offerCandidates = [&](AliasCandidates& batch, bool belowTenOffered) {
-    return directory.forEachName([&](std::string_view name) {
-      if (!listedFirst(name) || isShortName(name) || matchesWildcards(wildcards, name)) return true;
+    return rest.forEachName([&](std::string_view name) {
+      if (!listedFirst(name) || isShortName(name) || !aliasStart.mayBegin(name) || matchesWildcards(wildcards, name))
+        return true;
       const AliasBasis basis = aliasBasis(name);
       const std::uint16_t checksum = aliasChecksum(name);
-      if ((!belowTenOffered && aliasBelowTenMayMatch(wildcards, basis, checksum)) ||
+      if ((!belowTenOffered && belowTen.mayMatch(basis, checksum)) ||
           (fromTenMayMatch && crowded.mayBeCrowded(basis, checksum) &&
            aliasFromTenMayMatch(wildcards, basis, checksum, 10 + mayHoldFromTen)))
         batch.offer(name);
@@ -208,7 +344,7 @@ std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssi
     std::vector<std::string> names;
     for (const std::string& name : candidates.names())
       if (listedFirst(name)) names.push_back(name);
-    if (const auto found = aliases.aliasesOf(names)) {
+    if (const auto found = aliases.aliasesOf(names, rest)) {
       for (std::size_t at = 0; at < names.size(); ++at) {
         const std::optional<std::string>& alias = (*found)[at];
         if (alias && matchesWildcards(wildcards, *alias)) return names[at];

@@ -36,6 +36,48 @@ bool aliasBelowTenMayMatch(const WildcardPattern& pattern, const AliasBasis& bas
 bool aliasFromTenMayMatch(const WildcardPattern& pattern, const AliasBasis& basis, std::uint16_t checksum,
                           std::size_t highestNumber);
 
+// Whether some alias of a long name can begin as the pattern's literal start
+// does, told from the first two characters of the name's base: every alias
+// is its checksum prefix (those two, or hex digits where the base is
+// shorter) or its base, cut to fit beside its number, and a number of six
+// digits keeps one character of the prefix, of seven none. Most names of a
+// directory are ruled out so before their aliases are worked out.
+class AliasStart {
+ public:
+  explicit AliasStart(const WildcardPattern& pattern);
+  bool mayBegin(std::string_view longName) const;
+  // Whether some long name could be ruled out at all.
+  bool rulesOut() const { return !literals_.empty() && literals_[0] != u'~'; }
+
+ private:
+  bool fits(std::size_t at, const std::string& head) const;
+
+  std::u16string literals_;  // the pattern's first two units, where both are literal
+};
+
+// aliasBelowTenMayMatch for the names of one search, which spares trying a
+// name's own prefix where the pattern matches every alias of a prefix of its
+// length ("*~*" matches all): known for the few lengths and extensions a
+// directory holds.
+class BelowTenTest {
+ public:
+  explicit BelowTenTest(const WildcardPattern& pattern);
+  bool mayMatch(const AliasBasis& basis, std::uint16_t checksum);
+
+ private:
+  bool matchesAnyPrefix(std::size_t length, char highestDigit, const std::string& extension);
+
+  struct Shape {
+    std::size_t length;
+    char highestDigit;
+    std::string extension;
+    bool matchesAny;
+  };
+  const WildcardPattern& pattern_;
+  std::optional<char> blank_;  // a character no literal of the pattern is
+  std::vector<Shape> shapes_;
+};
+
 // A checksum alias numbered 10 or more needs nine other names that could
 // hold PREFIX~1 to PREFIX~9 of its checksum prefix. Counting those names per
 // prefix, in a fixed table where prefixes may share a count, tells which

@@ -65,16 +65,34 @@ bool isShortName(std::string_view name) {
   return allShortNameCharacters(base) && allShortNameCharacters(extension);
 }
 
-AliasBasis aliasBasis(std::string_view longName) {
+namespace {
+
+// A long name as its alias is made from it: leading periods skipped, the
+// base up to the last period, the extension after it.
+struct AliasSources {
+  std::string_view base;
+  std::optional<std::string_view> extension;
+};
+
+AliasSources aliasSources(std::string_view longName) {
   const auto first = longName.find_first_not_of('.');
   const std::string_view name = first == std::string_view::npos ? std::string_view() : longName.substr(first);
   const auto lastDot = name.rfind('.');
+  if (lastDot == std::string_view::npos) return {name, std::nullopt};
+  return {name.substr(0, lastDot), name.substr(lastDot + 1)};
+}
+
+}  // namespace
+
+AliasBasis aliasBasis(std::string_view longName) {
+  const AliasSources sources = aliasSources(longName);
   AliasBasis basis;
-  basis.base = aliasCharacters(name.substr(0, lastDot), true, aliasBase);
-  if (lastDot != std::string_view::npos)
-    basis.extension = aliasCharacters(name.substr(lastDot + 1), false, maxExtension);
+  basis.base = aliasCharacters(sources.base, true, aliasBase);
+  if (sources.extension) basis.extension = aliasCharacters(*sources.extension, false, maxExtension);
   return basis;
 }
+
+std::string aliasBaseHead(std::string_view longName) { return aliasCharacters(aliasSources(longName).base, true, 2); }
 
 bool takesBasisNumbers(const AliasBasis& basis) { return basis.base.size() > 2; }
 

@@ -24,6 +24,10 @@ struct AliasBasis {
 };
 AliasBasis aliasBasis(std::string_view longName);
 
+// The first two characters of aliasBasis(longName).base (fewer where it is
+// shorter), read without the rest: every name of a search's pass is asked.
+std::string aliasBaseHead(std::string_view longName);
+
 // Whether a long name's alias may be BASE~1 to BASE~4 of its basis: not
 // when the base has two characters or fewer, which take the checksum form
 // from the start.

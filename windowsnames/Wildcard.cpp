@@ -103,6 +103,14 @@ bool matchSymbols(const WildcardPattern& pattern, std::size_t length, SymbolAt s
     if (pattern[state].kind != Kind::Literal) break;
     if (trailing > length || !literalAt(state, length - trailing)) return false;
   }
+  // Each literal between takes one symbol, in order: a name that lacks them
+  // so is turned down in one look at each symbol ("*~*" turns down every
+  // name without a "~"), before the sets of positions are run.
+  for (std::size_t state = leading, at = leading; state < pattern.size(); ++state) {
+    if (pattern[state].kind != Kind::Literal) continue;
+    while (at < length && !symbolAt(at).holds(pattern[state].literal)) ++at;
+    if (at++ == length) return false;
+  }
 
   std::size_t lastDot = length;
   for (std::size_t at = 0; at < length; ++at)

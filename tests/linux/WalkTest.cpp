@@ -103,10 +103,12 @@ std::string backAndForth(const std::string& pattern, int times) {
   return text;
 }
 
-// "/dir 00*/../dir 01*/..", each pattern another, or its answer.
-std::string throughEachDirectory(bool answer) {
+// "/dir 00*/../dir 01*/..", each pattern another, or its answer; without
+// the spaces, each pattern matches its directory through its alias alone.
+std::string throughEachDirectory(bool answer, const std::string& separator = " ") {
   std::string text;
-  for (int i = 0; i < 50; ++i) text += "/" + (answer ? "DIR" + twoDigits(i) + "L~1" : "dir " + twoDigits(i) + "*") + "/..";
+  for (int i = 0; i < 50; ++i)
+    text += "/" + (answer ? "DIR" + twoDigits(i) + "L~1" : "dir" + separator + twoDigits(i) + "*") + "/..";
   return text;
 }
 
@@ -117,6 +119,10 @@ INSTANTIATE_TEST_SUITE_P(
         PassCase{"OneWildcardBelow", "/T/Long Named Directory/bel*/report final.txt", "/T/LONGNA~1/below/REPORT~1.TXT", 1},
         PassCase{"ThreeWildcardsBelow", "/T/Long Named Directory/b*/rep*", "/T/LONGNA~1/below/REPORT~1.TXT", 1},
         PassCase{"FiftyPatternsThroughDotDot", "/T" + throughEachDirectory(false) + "/Long Named Directory",
+                 "/T" + throughEachDirectory(true) + "/LONGNA~1", 51},
+        // Only the directories' aliases could begin "DIR": their first pass holds all the search needs.
+        PassCase{"FiftyPatternsWithoutSpacesThroughDotDot",
+                 "/T" + throughEachDirectory(false, "") + "/Long Named Directory",
                  "/T" + throughEachDirectory(true) + "/LONGNA~1", 51},
         // The search proves the entry's alias, and the short form asks nothing more.
         PassCase{"MatchOnlyThroughAliases", "/T/*~*", "/T/DIR00L~1", 2},

@@ -151,6 +151,59 @@ TEST(DirectorySearchTest, PassesAgainOnlyForANameWhoseAliasCouldMatch) {
   directory.passes = 0;
   EXPECT_EQ(firstMatch(directory, "*~10*"), "long file name.txt");
   EXPECT_GT(directory.passes, 1);
+  // Any alias could match "*~*" below 10: a crowded prefix costs no count of
+  // the numbers from 10, only the passes that work out the alias.
+  FakeDirectory crowded = aliasNumberedTen("a long file.txt");
+  EXPECT_EQ(firstMatch(crowded, "*~*"), "a long file.txt");
+  EXPECT_EQ(crowded.passes, 2);
 }
+
+// A name is ruled out by its aliases' start only where none of its aliases,
+// of any number, matches; hex digits fit each other, since a base that
+// looks like a checksum prefix holds numbers of other names' prefixes.
+struct AliasStartCase {
+  const char* name;
+  const char* longName;
+  const char* pattern;
+  bool mayBegin;
+};
+
+void PrintTo(const AliasStartCase& c, std::ostream* out) { *out << c.name; }
+
+class AliasStartTest : public testing::TestWithParam<AliasStartCase> {};
+
+TEST_P(AliasStartTest, RulesOutOnlyNamesNoAliasOfWhichMatches) {
+  using namespace WindowsNames;
+  const AliasStartCase& c = GetParam();
+  const WildcardPattern pattern = translateWildcards(c.pattern);
+  EXPECT_EQ(AliasStart(pattern).mayBegin(c.longName), c.mayBegin);
+  if (c.mayBegin) return;
+  const AliasBasis basis = aliasBasis(c.longName);
+  const std::string prefix = checksumPrefix(basis, aliasChecksum(c.longName));
+  for (unsigned number = 1; number <= 4; ++number)
+    EXPECT_FALSE(matchesWildcards(pattern, numberedAlias(basis.base, number, basis.extension).text()));
+  // The smallest and largest number of each width, where the prefix is cut.
+  for (unsigned smallest = 1; smallest < maxAliasNumber; smallest *= 10)
+    for (const unsigned number : {smallest, smallest * 10 - 1})
+      EXPECT_FALSE(matchesWildcards(pattern, numberedAlias(prefix, number, basis.extension).text())) << number;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AliasStartTest,
+    testing::Values(AliasStartCase{"OtherFirstCharacter", "long entry name 5.txt", "d05*", false},
+                    AliasStartCase{"OtherSecondCharacter", "long entry name 5.txt", "LX*", false},
+                    AliasStartCase{"SameStart", "d05 long", "d05*", true},
+                    AliasStartCase{"HexDigitsFitEachOther", "d17 long", "d05*", true},
+                    AliasStartCase{"ShortBaseThenChecksumDigits", "a .txt", "A5*", true},
+                    AliasStartCase{"ShortBaseThenNoChecksumDigit", "a .txt", "AX*", false},
+                    AliasStartCase{"BaseLikeAChecksumPrefix", "a1 a2b.txt", "A2*", true},
+                    AliasStartCase{"SixDigitsKeepOneCharacter", "long entry.txt", "L~*", true},
+                    AliasStartCase{"SevenDigitsKeepNone", "long entry.txt", "~1*", true},
+                    AliasStartCase{"NoLiteralStart", "long entry.txt", "*~1*", true},
+                    AliasStartCase{"OneLiteralThenAny", "long entry.txt", "L?X*", true},
+                    AliasStartCase{"LeadingPeriodsAndSpacesSkipped", "..  x y.txt", "XY*", true},
+                    AliasStartCase{"PeriodsOfTheBaseDropped", "a.x.c.txt", "AY*", false},
+                    AliasStartCase{"NoAliasBeginsWithAPeriod", "long entry.txt", ".L*", false}),
+    [](const testing::TestParamInfo<AliasStartCase>& instance) { return std::string(instance.param.name); });
 
 }  // namespace
