@@ -178,7 +178,8 @@ void CrowdedPrefixes::bump(std::size_t slot) {
 }
 
 void CrowdedPrefixes::bumpPrefix(std::string_view prefix, std::string_view extension) {
-  if (const auto checksum = checksumInPrefix(prefix)) bump(slot(prefix.substr(0, prefix.size() - 4), *checksum, extension));
+  if (const auto checksum = checksumInPrefix(prefix))
+    bump(slot(prefix.substr(0, prefix.size() - 4), *checksum, extension));
 }
 
 bool CrowdedPrefixes::mayBeCrowded(const AliasBasis& basis, std::uint16_t checksum) const {
@@ -228,132 +229,169 @@ class HeldNames final : public DirectoryListing {
   bool whole_;
 };
 
-}  // namespace
+// One search: a first pass over every name, which finds the first that
+// matches by its own name and notes those that may match through an alias;
+// then, only where such a name comes before that match, the passes that
+// prove which alias it holds.
+class FirstMatchSearch {
+ public:
+  FirstMatchSearch(DirectoryListing& directory, std::string_view pattern)
+      : directory_(directory),
+        wildcards_(translateWildcards(pattern)),
+        aliasStart_(wildcards_),
+        belowTen_(wildcards_),
+        held_(directory, aliasStart_) {}
 
-std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssignment& aliases,
-                                          std::string_view pattern) {
-  if (!directory.readable()) return std::nullopt;
-  const WildcardPattern wildcards = translateWildcards(pattern);
-  if (!directory.isRoot() && reportsDotEntries(wildcards)) return ".";
+  std::optional<std::string> run(AliasAssignment& aliases) {
+    if (!directory_.readable()) return std::nullopt;
+    if (!directory_.isRoot() && reportsDotEntries(wildcards_)) return ".";
+    if (!firstPass()) return std::nullopt;
+    const bool fromTenOnlyFirst = fromTenOnly_ && listedFirst(*fromTenOnly_);
+    if (!fromTenOnlyFirst && (candidates_.names().empty() || !listedFirst(candidates_.names().front()))) return first_;
+    DirectoryListing& rest = held_.whole() ? static_cast<DirectoryListing&>(held_) : directory_;
+    fromTenMayMatch_ = fromTenOnlyFirst && crowded_.any() && mayMatchAliasFromTen(wildcards_, entries_ + 10);
+    if (fromTenMayMatch_ && (!countMayHoldFromTen(rest) || !offerCandidates(rest, candidates_, true)))
+      return std::nullopt;
+    return proveThroughAliases(aliases, rest);
+  }
 
-  std::optional<std::string> first;  // matched by its own name
-  // Of the long names seen before `first` was, the first-listed that the
-  // pattern may match through an alias numbered 10 or more but neither by its
-  // own name nor below 10 (those are the candidates): only where such a name
-  // comes first are the numbers from 10 worth a pass.
-  std::optional<std::string> fromTenOnly;
-  // Whether an alias numbered 10 or more with an extension may match, for the
-  // few extensions a directory holds; past a handful, taken to be so.
-  std::vector<std::pair<std::string, bool>> fromTenByExtension;
-  const auto fromTenMayMatchWith = [&](const std::string& extension) {
-    for (const auto& [known, may] : fromTenByExtension)
-      if (known == extension) return may;
-    constexpr std::size_t handful = 16;
-    if (fromTenByExtension.size() == handful) return true;
-    const bool may = mayMatchAliasFromTen(wildcards, maxAliasNumber, extension);
-    fromTenByExtension.emplace_back(extension, may);
-    return may;
-  };
-  AliasCandidates candidates;
-  CrowdedPrefixes crowded;
-  BelowTenTest belowTen(wildcards);
-  const auto listedFirst = [&](std::string_view name) { return !first || listedBefore(name, *first); };
-  const auto matchOwnName = [&](std::string_view name) {
-    if (listedFirst(name) && matchesWildcards(wildcards, name)) first = name;
+ private:
+  bool listedFirst(std::string_view name) const { return !first_ || listedBefore(name, *first_); }
+
+  bool matchOwnName(std::string_view name) {
+    if (listedFirst(name) && matchesWildcards(wildcards_, name)) first_ = name;
     return true;
-  };
-  const bool aliasesMayMatch = mayMatchAlias(wildcards, maxAliasNumber);
-  const AliasStart aliasStart(wildcards);
-  HeldNames held(directory, aliasStart);
-  std::size_t entries = 0;
-  const auto visit = [&](std::string_view name) {
-    ++entries;
+  }
+
+  // Where no alias could match, the pass compares names alone, kept apart so
+  // that it stays as lean as a plain pass allows.
+  bool firstPass() {
+    if (!mayMatchAlias(wildcards_, maxAliasNumber))
+      return directory_.forEachName([&](std::string_view name) {
+        ++entries_;
+        return matchOwnName(name);
+      });
+    return directory_.forEachName([&](std::string_view name) {
+      ++entries_;
+      return weigh(name);
+    });
+  }
+
+  bool weigh(std::string_view name) {
     if (isShortName(name)) {
-      if (name.find('~') != std::string_view::npos) held.hold(name);
-      crowded.countShortName(name);
+      if (name.find('~') != std::string_view::npos) held_.hold(name);
+      crowded_.countShortName(name);
       return matchOwnName(name);
     }
     // A name no alias of which begins as the pattern may matches by its own
     // name alone, and crowds no prefix whose aliases could match.
-    if (!aliasStart.mayBegin(name)) return matchOwnName(name);
-    held.hold(name);
+    if (!aliasStart_.mayBegin(name)) return matchOwnName(name);
+    held_.hold(name);
     const AliasBasis basis = aliasBasis(name);
     const std::uint16_t checksum = aliasChecksum(name);
-    crowded.countLongName(basis, checksum);
+    crowded_.countLongName(basis, checksum);
     if (!listedFirst(name)) return true;
-    if (matchesWildcards(wildcards, name)) {
-      first = name;
+    if (matchesWildcards(wildcards_, name)) {
+      first_ = name;
       return true;
     }
-    if (belowTen.mayMatch(basis, checksum)) {
-      candidates.offer(name);
+    if (belowTen_.mayMatch(basis, checksum)) {
+      candidates_.offer(name);
       return true;
     }
     // The test by extension spares most names the one by their own prefix,
     // which keeps out those no alias of theirs could match ("dir 00 long"
     // for "l*").
-    if ((!fromTenOnly || listedBefore(name, *fromTenOnly)) && fromTenMayMatchWith(basis.extension) &&
-        aliasFromTenMayMatch(wildcards, basis, checksum, maxAliasNumber))
-      fromTenOnly = name;
+    if ((!fromTenOnly_ || listedBefore(name, *fromTenOnly_)) && fromTenMayMatchWith(basis.extension) &&
+        aliasFromTenMayMatch(wildcards_, basis, checksum, maxAliasNumber))
+      fromTenOnly_ = name;
     return true;
-  };
-  // Where no alias could match, the pass compares names alone, kept apart so
-  // that it stays as lean as a plain pass allows.
-  const bool read = aliasesMayMatch ? directory.forEachName(visit) : directory.forEachName([&](std::string_view name) {
-    ++entries;
-    return matchOwnName(name);
-  });
-  if (!read) return std::nullopt;
-  const bool fromTenOnlyFirst = fromTenOnly && listedFirst(*fromTenOnly);
-  if (!fromTenOnlyFirst && (candidates.names().empty() || !listedFirst(candidates.names().front()))) return first;
-  DirectoryListing& rest = held.whole() ? static_cast<DirectoryListing&>(held) : directory;
+  }
+
+  // Whether an alias numbered 10 or more with an extension may match, for the
+  // few extensions a directory holds; past a handful, taken to be so.
+  bool fromTenMayMatchWith(const std::string& extension) {
+    for (const auto& [known, may] : fromTenByExtension_)
+      if (known == extension) return may;
+    constexpr std::size_t handful = 16;
+    if (fromTenByExtension_.size() == handful) return true;
+    const bool may = mayMatchAliasFromTen(wildcards_, maxAliasNumber, extension);
+    fromTenByExtension_.emplace_back(extension, may);
+    return may;
+  }
 
   // A number N from 10 on needs 10 to N-1 held by other entries, each a valid
   // 8.3 name numbered so or a long name whose prefix is crowded: counting
   // those, once every name has been counted, bounds the numbers worth trying.
   // No number can pass the count of entries by more than the nine below 10.
-  const bool fromTenMayMatch = fromTenOnlyFirst && crowded.any() && mayMatchAliasFromTen(wildcards, entries + 10);
-  std::size_t mayHoldFromTen = 0;
-  if (fromTenMayMatch) {
-    const bool counted = rest.forEachName([&](std::string_view name) {
+  bool countMayHoldFromTen(DirectoryListing& rest) {
+    return rest.forEachName([&](std::string_view name) {
       if (isShortName(name)) {
-        if (const std::optional<AliasParts> alias = parseAlias(name); alias && alias->number >= 10) ++mayHoldFromTen;
-      } else if (aliasStart.mayBegin(name) && crowded.mayBeCrowded(aliasBasis(name), aliasChecksum(name))) {
-        ++mayHoldFromTen;
+        if (const std::optional<AliasParts> alias = parseAlias(name); alias && alias->number >= 10) ++mayHoldFromTen_;
+      } else if (aliasStart_.mayBegin(name) && crowded_.mayBeCrowded(aliasBasis(name), aliasChecksum(name))) {
+        ++mayHoldFromTen_;
       }
       return true;
     });
-    if (!counted) return std::nullopt;
   }
-  const auto offerCandidates = [&](AliasCandidates& batch, bool belowTenOffered) {
+
+  bool offerCandidates(DirectoryListing& rest, AliasCandidates& batch, bool belowTenOffered) {
     return rest.forEachName([&](std::string_view name) {
-      if (!listedFirst(name) || isShortName(name) || !aliasStart.mayBegin(name) || matchesWildcards(wildcards, name))
+      if (!listedFirst(name) || isShortName(name) || !aliasStart_.mayBegin(name) || matchesWildcards(wildcards_, name))
         return true;
       const AliasBasis basis = aliasBasis(name);
       const std::uint16_t checksum = aliasChecksum(name);
-      if ((!belowTenOffered && belowTen.mayMatch(basis, checksum)) ||
-          (fromTenMayMatch && crowded.mayBeCrowded(basis, checksum) &&
-           aliasFromTenMayMatch(wildcards, basis, checksum, 10 + mayHoldFromTen)))
+      if ((!belowTenOffered && belowTen_.mayMatch(basis, checksum)) ||
+          (fromTenMayMatch_ && crowded_.mayBeCrowded(basis, checksum) &&
+           aliasFromTenMayMatch(wildcards_, basis, checksum, 10 + mayHoldFromTen_)))
         batch.offer(name);
       return true;
     });
-  };
-  if (fromTenMayMatch && !offerCandidates(candidates, true)) return std::nullopt;
-
-  for (;;) {
-    std::vector<std::string> names;
-    for (const std::string& name : candidates.names())
-      if (listedFirst(name)) names.push_back(name);
-    if (const auto found = aliases.aliasesOf(names, rest)) {
-      for (std::size_t at = 0; at < names.size(); ++at) {
-        const std::optional<std::string>& alias = (*found)[at];
-        if (alias && matchesWildcards(wildcards, *alias)) return names[at];
-      }
-    }
-    if (candidates.complete() || names.size() < candidates.names().size()) return first;
-    candidates = AliasCandidates(names.back());
-    if (!offerCandidates(candidates, false)) return std::nullopt;
   }
+
+  // The candidates listed before the match, a bounded batch at a time, in
+  // listing order: the first whose alias matches comes first.
+  std::optional<std::string> proveThroughAliases(AliasAssignment& aliases, DirectoryListing& rest) {
+    for (;;) {
+      std::vector<std::string> names;
+      for (const std::string& name : candidates_.names())
+        if (listedFirst(name)) names.push_back(name);
+      if (const auto found = aliases.aliasesOf(names, rest)) {
+        for (std::size_t at = 0; at < names.size(); ++at) {
+          const std::optional<std::string>& alias = (*found)[at];
+          if (alias && matchesWildcards(wildcards_, *alias)) return names[at];
+        }
+      }
+      if (candidates_.complete() || names.size() < candidates_.names().size()) return first_;
+      candidates_ = AliasCandidates(names.back());
+      if (!offerCandidates(rest, candidates_, false)) return std::nullopt;
+    }
+  }
+
+  DirectoryListing& directory_;
+  const WildcardPattern wildcards_;
+  const AliasStart aliasStart_;
+  BelowTenTest belowTen_;
+  HeldNames held_;
+  CrowdedPrefixes crowded_;
+  AliasCandidates candidates_;
+  std::optional<std::string> first_;  // matched by its own name
+  // Of the long names seen before `first_` was, the first-listed that the
+  // pattern may match through an alias numbered 10 or more but neither by its
+  // own name nor below 10: only where such a name comes first are the
+  // numbers from 10 worth a pass.
+  std::optional<std::string> fromTenOnly_;
+  std::vector<std::pair<std::string, bool>> fromTenByExtension_;
+  std::size_t entries_ = 0;
+  bool fromTenMayMatch_ = false;
+  std::size_t mayHoldFromTen_ = 0;
+};
+
+}  // namespace
+
+std::optional<std::string> findFirstMatch(DirectoryListing& directory, AliasAssignment& aliases,
+                                          std::string_view pattern) {
+  return FirstMatchSearch(directory, pattern).run(aliases);
 }
 
 }  // namespace WindowsNames

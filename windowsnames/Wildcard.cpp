@@ -84,12 +84,12 @@ Step stepAt(const WildcardToken& token, Symbol symbol, bool atLastDot) {
   return Step::Fails;
 }
 
-// A set of pattern positions advanced over the name one symbol at a time,
-// so that no pattern costs more than its length times the name's. Names are
-// short: the sets live on the stack unless the pattern is long.
+// The literals of the pattern, checked before the sets of positions are run:
+// those at either end must meet the name's ends, and each literal between
+// takes one symbol, in order. Most names fail here, in one look at each
+// symbol ("*~*" turns down every name without a "~").
 template <class SymbolAt>
-bool matchSymbols(const WildcardPattern& pattern, std::size_t length, SymbolAt symbolAt) {
-  // Literals at either end must meet the name's ends: most names fail there.
+bool literalsMayMatch(const WildcardPattern& pattern, std::size_t length, SymbolAt symbolAt) {
   const auto literalAt = [&](std::size_t state, std::size_t at) {
     return stepAt(pattern[state], symbolAt(at), false) == Step::Advances;
   };
@@ -103,14 +103,20 @@ bool matchSymbols(const WildcardPattern& pattern, std::size_t length, SymbolAt s
     if (pattern[state].kind != Kind::Literal) break;
     if (trailing > length || !literalAt(state, length - trailing)) return false;
   }
-  // Each literal between takes one symbol, in order: a name that lacks them
-  // so is turned down in one look at each symbol ("*~*" turns down every
-  // name without a "~"), before the sets of positions are run.
   for (std::size_t state = leading, at = leading; state < pattern.size(); ++state) {
     if (pattern[state].kind != Kind::Literal) continue;
     while (at < length && !symbolAt(at).holds(pattern[state].literal)) ++at;
     if (at++ == length) return false;
   }
+  return true;
+}
+
+// A set of pattern positions advanced over the name one symbol at a time,
+// so that no pattern costs more than its length times the name's. Names are
+// short: the sets live on the stack unless the pattern is long.
+template <class SymbolAt>
+bool matchSymbols(const WildcardPattern& pattern, std::size_t length, SymbolAt symbolAt) {
+  if (!literalsMayMatch(pattern, length, symbolAt)) return false;
 
   std::size_t lastDot = length;
   for (std::size_t at = 0; at < length; ++at)
