@@ -1,8 +1,8 @@
 # What a user downloads: the stripped executable with README.md and LICENSE,
-# and the host library under host/, in an archive named after the version
-# and the platform. The tool writes
-# its result beside itself, so it is installed into the host's own
-# directory, flat, never into a system bin/.
+# the host library under host/ and the library under include/ and lib/, in
+# an archive named after the version and the platform. The tool writes its
+# result beside itself, so it is installed into the host's own directory,
+# flat, never into a system bin/.
 
 if(WIN32)
   # The version and the licence in the executable's file properties.
@@ -22,6 +22,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DEST
 # the static library built with this one.
 install(FILES ${PROJECT_SOURCE_DIR}/host/getvek_call.h ${PROJECT_SOURCE_DIR}/host/getvek_call.c DESTINATION host)
 install(TARGETS getvek_call ARCHIVE DESTINATION host)
+include(${CMAKE_CURRENT_LIST_DIR}/Library.cmake)
 
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
