@@ -1,11 +1,12 @@
 /* Conversions a second through the host library (host/getvek_call.h), from
- * one program directory: each path's answer is taken once, one call after
- * the other, then `calls` conversions are made over the paths in turn by
- * `threads` threads at once. Prints the conversions a second, how many
- * answers differed from the first ones (0 unless the calls mixed answers),
- * and the longest call in milliseconds: turns are not queued, so one call
- * may wait while others take the turn.
- *   host_calls TOOL THREADS CALLS PATH... */
+ * one program directory, or in the process itself through the library
+ * (library/getvek.h) when TOOL is --in-process: each path's answer is taken
+ * once, one call after the other, then `calls` conversions are made over
+ * the paths in turn by `threads` threads at once. Prints the conversions a
+ * second, how many answers differed from the first ones (0 unless the calls
+ * mixed answers), and the longest call in milliseconds: turns are not
+ * queued, so one call may wait while others take the turn.
+ *   host_calls TOOL|--in-process THREADS CALLS PATH... */
 #define _GNU_SOURCE
 #include <pthread.h>
 #include <stdio.h>
@@ -13,12 +14,13 @@
 #include <string.h>
 #include <time.h>
 
+#include "getvek.h"
 #include "getvek_call.h"
 
 enum { capacity = 1000, timeoutMs = 60000 };
 
 typedef struct Batch {
-  const char *tool;
+  const char *tool; /* NULL: in this process */
   char **paths;
   char (*answers)[capacity];
   int pathCount;
@@ -40,6 +42,11 @@ static double seconds(void) {
   return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
 }
 
+static int convert(const Batch *batch, const char *path, char *answer) {
+  if (batch->tool == NULL) return getvek_short_form(path, answer, capacity);
+  return getvek_call(batch->tool, path, answer, capacity, timeoutMs);
+}
+
 static void *convertShare(void *argument) {
   const Worker *worker = argument;
   Batch *batch = worker->batch;
@@ -51,7 +58,7 @@ static void *convertShare(void *argument) {
     const int path = call % batch->pathCount;
     const double started = seconds();
     double took;
-    if (getvek_call(batch->tool, batch->paths[path], answer, sizeof answer, timeoutMs) != 0 ||
+    if (convert(batch, batch->paths[path], answer) != 0 ||
         strcmp(answer, batch->answers[path]) != 0)
       ++differences;
     took = seconds() - started;
@@ -71,10 +78,10 @@ int main(int argc, char **argv) {
   double started;
   int i;
   if (argc < 5) {
-    fprintf(stderr, "usage: host_calls TOOL THREADS CALLS PATH...\n");
+    fprintf(stderr, "usage: host_calls TOOL|--in-process THREADS CALLS PATH...\n");
     return 2;
   }
-  batch.tool = argv[1];
+  batch.tool = strcmp(argv[1], "--in-process") == 0 ? NULL : argv[1];
   batch.threads = atoi(argv[2]);
   batch.calls = atoi(argv[3]);
   batch.paths = argv + 4;
@@ -87,7 +94,7 @@ int main(int argc, char **argv) {
   if (batch.threads < 1 || batch.answers == NULL || threads == NULL || workers == NULL) return 2;
   pthread_mutex_init(&batch.lock, NULL);
   for (i = 0; i < batch.pathCount; ++i) {
-    if (getvek_call(batch.tool, batch.paths[i], batch.answers[i], capacity, timeoutMs) != 0) {
+    if (convert(&batch, batch.paths[i], batch.answers[i]) != 0) {
       fprintf(stderr, "%s\n", batch.answers[i]);
       return 1;
     }

@@ -50,19 +50,33 @@ Found shortFormOf(Names& names, std::string_view argumentText) {
   return shortForm;
 }
 
+// What a conversion that ran out of memory could not do, and why: in words
+// that need no memory of their own to be said.
+inline constexpr std::string_view findingAction = "find the short form";
+inline constexpr std::string_view outOfMemory = "out of memory";
+
 // The same, with running out of memory as a failure like any other.
 template <NameQueries Names>
 Found shortFormWithin(Names& names, std::string_view argumentText) {
   try {
     return shortFormOf(names, argumentText);
   } catch (const std::bad_alloc&) {
-    return Failure{"find the short form", "out of memory"};
+    return Failure{std::string(findingAction), std::string(outOfMemory)};
   }
 }
 
+// What the result file holds for an answer that was found out.
+inline std::string_view answerText(const Found& shortForm) {
+  return shortForm.hasName() ? std::string_view(shortForm.name()) : failureMarker;
+}
+
+// The line a failure is reported in, without the program's name: the tool
+// prints it, the library hands it to its caller.
+inline std::string failureLine(const Failure& failure) { return "cannot " + failure.action + ": " + failure.reason; }
+
 template <ConversionPlatform Platform>
 int reportFailure(Platform& platform, const Failure& failure) {
-  platform.report("getvek: cannot " + failure.action + ": " + failure.reason);
+  platform.report("getvek: " + failureLine(failure));
   return failure.worthRetrying ? exitWorthRetrying : exitFailed;
 }
 
@@ -92,8 +106,7 @@ int convert(Platform& platform, std::string_view commandText) {
   const Found shortForm = shortFormWithin(platform, argumentText);
   if (shortForm.failed()) return reportUnknownAnswer(platform, shortForm.failure());
 
-  const std::string_view result = shortForm.hasName() ? std::string_view(shortForm.name()) : failureMarker;
-  if (Status failed = platform.writeWorkFile(result)) return reportFailure(platform, *failed);
+  if (Status failed = platform.writeWorkFile(answerText(shortForm))) return reportFailure(platform, *failed);
   if (Status failed = platform.closeWorkFile()) return reportFailure(platform, *failed);
   if (Status failed = platform.publishWorkFile(resultFileName)) return reportFailure(platform, *failed);
   return exitAnswered;

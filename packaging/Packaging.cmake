@@ -1,8 +1,8 @@
 # What a user downloads: the stripped executable with README.md and LICENSE,
-# and the host library under host/, in an archive named after the version
-# and the platform. The tool writes
-# its result beside itself, so it is installed into the host's own
-# directory, flat, never into a system bin/.
+# the host library under host/ and the library under include/ and lib/, in
+# an archive named after the version and the platform. The tool writes its
+# result beside itself, so it is installed into the host's own directory,
+# flat, never into a system bin/.
 
 if(WIN32)
   # The version and the licence in the executable's file properties.
@@ -18,25 +18,22 @@ endif()
 
 install(TARGETS getvek RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
-# The host library under host/: its header, its source for a host's own
-# compiler, the static and shared libraries built with this one, and what
-# finds them: a CMake package (CMAKE_PREFIX_PATH=<dir>/host) and pkg-config's
-# getvek-call (PKG_CONFIG_PATH=<dir>/host/lib/pkgconfig). Both are relocatable,
-# since the archive is unpacked wherever the host wants it.
+# The host library: its header and its source for a host's own compiler under
+# host/, the static and shared libraries built with this one in lib/, and
+# what finds them: the CMake package (CMAKE_PREFIX_PATH=<dir>) and
+# pkg-config's getvek-call (PKG_CONFIG_PATH=<dir>/lib/pkgconfig). Both are
+# relocatable, since the archive is unpacked wherever the host wants it.
 install(FILES ${PROJECT_SOURCE_DIR}/host/getvek_call.h ${PROJECT_SOURCE_DIR}/host/getvek_call.c DESTINATION host)
 install(TARGETS getvek_call getvek_call_shared EXPORT getvek
-  ARCHIVE DESTINATION host/lib LIBRARY DESTINATION host/lib RUNTIME DESTINATION host/lib)
-install(EXPORT getvek NAMESPACE getvek:: DESTINATION host/lib/cmake/getvek FILE getvekTargets.cmake)
-include(CMakePackageConfigHelpers)
-file(WRITE ${PROJECT_BINARY_DIR}/getvekConfig.cmake "include(\${CMAKE_CURRENT_LIST_DIR}/getvekTargets.cmake)\n")
-write_basic_package_version_file(${PROJECT_BINARY_DIR}/getvekConfigVersion.cmake COMPATIBILITY SameMajorVersion)
-install(FILES ${PROJECT_BINARY_DIR}/getvekConfig.cmake ${PROJECT_BINARY_DIR}/getvekConfigVersion.cmake
-  DESTINATION host/lib/cmake/getvek)
+  ARCHIVE DESTINATION lib LIBRARY DESTINATION lib RUNTIME DESTINATION lib)
+install(EXPORT getvek NAMESPACE getvek:: DESTINATION lib/cmake/getvek FILE getvekTargets.cmake)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/getvek-call.pc.in ${PROJECT_BINARY_DIR}/getvek-call.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/getvek-call.pc DESTINATION host/lib/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/getvek-call.pc DESTINATION lib/pkgconfig)
 # The Python module, for `pip install host/python` from the archive.
 install(FILES ${PROJECT_SOURCE_DIR}/host/python/getvek_call.py ${PROJECT_SOURCE_DIR}/host/python/pyproject.toml
   DESTINATION host/python)
+# The conversion in the caller's process, in the same CMake package.
+include(${CMAKE_CURRENT_LIST_DIR}/Library.cmake)
 
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)

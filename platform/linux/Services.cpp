@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <malloc.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -53,9 +54,19 @@ bool isLeftWorkFile(const struct stat& status) {
 
 }  // namespace
 
-// A file size limit would otherwise end the run by signal in the middle of
-// its write; ignored, the write fails with EFBIG and the run says so.
-Services::Services() { ::signal(SIGXFSZ, SIG_IGN); }
+// Settings of the whole process, the tool's to make and never the walk's,
+// which the library runs inside its caller's process:
+// - A file size limit would otherwise end the run by signal in the middle
+//   of its write; ignored, the write fails with EFBIG and the run says so.
+// - A thread's first free (libstdc++ frees its start record in the new
+//   thread) makes glibc reserve a heap arena of its own, 64 MiB of address
+//   space or more, up to eight a core: under an address-space limit that,
+//   not the little memory the run uses, would end it. The walk's birth-time
+//   helpers allocate nothing else, so they share the one arena.
+Services::Services() {
+  ::signal(SIGXFSZ, SIG_IGN);
+  (void)::mallopt(M_ARENA_MAX, 1);
+}
 
 Services::~Services() {
   if (workFile_ >= 0) ::close(workFile_);

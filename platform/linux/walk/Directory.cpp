@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,16 +35,6 @@ std::size_t partsFor(std::size_t names) {
   if (names < 2 * namesPerPart) return 1;
   const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
   return std::min({cores, mostParts, names / namesPerPart});
-}
-
-// A thread's first free (libstdc++ frees its start record in the new
-// thread) makes glibc reserve a heap arena of its own, 64 MiB of address
-// space or more, up to eight a core: under an address-space limit that,
-// not the little memory the run uses, would end it. The helpers allocate
-// nothing else, so they share the one arena.
-void shareOneArena() {
-  static const bool shared = ::mallopt(M_ARENA_MAX, 1) != 0;
-  (void)shared;
 }
 
 }  // namespace
@@ -154,7 +143,6 @@ std::vector<std::optional<CreationKey>> Directory::creationKeys(const std::vecto
   };
   const std::size_t parts = partsFor(names.size());
   const std::size_t share = (names.size() + parts - 1) / parts;
-  if (parts > 1) shareOneArena();
   std::vector<std::thread> helpers;
   for (std::size_t begin = share; begin < names.size(); begin += share) {
     const std::size_t end = std::min(names.size(), begin + share);
