@@ -46,6 +46,15 @@ extern "C" {
  * directory). Any number of threads may call it at once. */
 GETVEK_API int getvek_short_form(const char *path, char *answer, size_t capacity);
 
+#ifdef _WIN32
+#include <wchar.h>
+/* The same, with `path` and the answer (or the failure's line) in UTF-16,
+ * so that nothing the ANSI code page lacks is lost; `capacity` counts
+ * wchar_t. Where the code page writes the path, the answer is the one
+ * getvek_short_form gives. */
+GETVEK_API int getvek_short_formW(const wchar_t *path, wchar_t *answer, size_t capacity);
+#endif
+
 #ifdef __cplusplus
 }
 #endif

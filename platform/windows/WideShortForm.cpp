@@ -21,9 +21,8 @@ WideAnswer shortFormOfWide(std::wstring_view path) {
   const std::optional<std::string> narrowed = names.narrowPath(path);
   if (!narrowed) return {wideOf(GetVEK::failureMarker)};
   const GetVEK::Found shortForm = GetVEK::shortFormWithin(names, GetVEK::trimSpaces(*narrowed));
-  if (shortForm.failed())
-    return {wideOf("cannot " + shortForm.failure().action + ": " + shortForm.failure().reason), true};
-  return {wideOf(shortForm.hasName() ? std::string_view(shortForm.name()) : GetVEK::failureMarker)};
+  if (shortForm.failed()) return {wideOf(GetVEK::failureLine(shortForm.failure())), true};
+  return {wideOf(GetVEK::answerText(shortForm))};
 }
 
 }  // namespace Platform::Windows
