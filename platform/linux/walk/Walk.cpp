@@ -447,8 +447,10 @@ bool Walk::changedUnder(Place& place) {
 // rest on; the places it concerns forget them.
 void Walk::forgetConcerned() {
   changes_.forEachChange([&](int watch, std::string_view name) {
+    // Lost events were the watched places' own: the others are compared by
+    // their times, and the steps through them by their entries' identity.
     if (watch == ChangeWatch::everyDirectory) {
-      for (auto& [identity, each] : places_) each->changed = true;
+      for (const auto& [each, place] : watched_) place->changed = true;
       return;
     }
     // A place known to have changed needs no more weighing.
