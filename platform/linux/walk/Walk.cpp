@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 
+#include "conversion/Resolve.h"
 #include "platform/ErrorPolicy.h"
 #include "platform/linux/walk/Directory.h"
 #include "windowsnames/AliasAssignment.h"
@@ -33,6 +34,9 @@ constexpr int maxPasses = 8;
 
 bool isDotEntry(std::string_view component) { return component == "." || component == ".."; }
 
+// One look at each character: find_first_of calls memchr for every one.
+bool holdsWildcard(std::string_view text) { return std::any_of(text.begin(), text.end(), GetVEK::isWildcard); }
+
 std::string joined(const std::string& directory, const std::string& entry) {
   return directory == "/" ? "/" + entry : directory + "/" + entry;
 }
@@ -57,8 +61,7 @@ struct Walk::Place {
   Place(Directory opened, const Place* reachedFrom, std::string entry)
       : directory(std::move(opened)),
         above(reachedFrom),
-        entryName(std::move(entry)),
-        aliases(std::in_place, directory) {}
+        entryName(std::move(entry)) {}
 
   // The path it was first reached by, for reports: made only for one.
   std::string shown() const { return shownPath(above, entryName); }
@@ -74,7 +77,7 @@ struct Walk::Place {
   // Dropped when the directory changed in a way that concerns it.
   void forget() {
     ++knowledge;
-    aliases.emplace(directory);
+    if (aliases) aliases.emplace(directory);
     entries.clear();
     firstMatches.clear();
     interest = {};
@@ -115,7 +118,7 @@ struct Walk::Place {
   Place* canonical = nullptr;
   const Place* above;     // the place it was first reached from; none for "/" or "."
   std::string entryName;  // its name there, or "/" or "."
-  std::optional<WindowsNames::AliasAssignment> aliases;
+  std::optional<WindowsNames::AliasAssignment> aliases;  // once it is known (Walk::known)
   std::map<std::string, std::optional<std::string>, std::less<>> entries;       // component -> entry
   std::map<std::string, std::optional<std::string>, std::less<>> firstMatches;  // pattern -> entry
   WindowsNames::ChangeInterest interest;
@@ -142,7 +145,7 @@ Found Walk::findFirstEntry(std::string_view pattern) {
   // Nothing longer than the system takes, and no wildcard but in the last
   // component, can be searched; a name must fit a search record.
   constexpr std::size_t maxName = 260;
-  if (pattern.size() >= PATH_MAX || directoryPart.find_first_of("?*") != std::string_view::npos ||
+  if (pattern.size() >= PATH_MAX || holdsWildcard(directoryPart) ||
       namePattern.empty() || namePattern.size() >= maxName)
     return Found::none();
 
@@ -175,7 +178,7 @@ Found Walk::findFirstEntry(std::string_view pattern) {
 }
 
 Found Walk::shortForm(std::string_view path) {
-  if (path.empty() || path.size() >= PATH_MAX || path.find_first_of("?*") != std::string_view::npos)
+  if (path.empty() || path.size() >= PATH_MAX || holdsWildcard(path))
     return Found::none();
   const std::size_t slash = path.rfind('/');
   const std::size_t lastStart = slash == std::string_view::npos ? 0 : slash + 1;
@@ -360,6 +363,7 @@ Walk::Outcome<Walk::Place*> Walk::enter(Place& parent, const std::string& entry)
 // holds no second descriptor and a path of 2,000 "a/.." needs but two.
 Walk::Outcome<Walk::Place*> Walk::placeFor(Directory directory, const Place* above, std::string name) {
   constexpr std::size_t placesUntold = 32;
+  if (opened_.empty()) opened_.reserve(placesUntold);
   opened_.push_back(std::make_unique<Place>(std::move(directory), above, std::move(name)));
   Place& place = *opened_.back();
   if (opened_.size() <= placesUntold) return &place;
@@ -375,6 +379,7 @@ Walk::Outcome<Walk::Place*> Walk::known(Place& place) {
     const Outcome<Directory::Identity> identity = place.identified();
     if (identity.failed()) return identity.failure();
     place.canonical = places_.try_emplace(*identity, &place).first->second;
+    if (place.canonical == &place) place.aliases.emplace(place.directory);
   }
   return place.canonical;
 }
