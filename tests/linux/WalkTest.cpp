@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -129,6 +130,21 @@ INSTANTIATE_TEST_SUITE_P(
         PassCase{"SamePatternAgainThroughDotDot", "/T" + backAndForth("Long N*", 50) + "/Long Named Directory",
                  "/T" + backAndForth("LONGNA~1", 50) + "/LONGNA~1", 2}),
     [](const testing::TestParamInfo<PassCase>& instance) { return std::string(instance.param.name); });
+
+// A directory opened again by name, as each "D/.." does, holds no further
+// descriptor once the walk has opened a few dozen: 300 opens fit 128.
+TEST_F(WalkTest, DirectoryReachedAgainHoldsNoSecondDescriptor) {
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  struct rlimit few = saved;
+  few.rlim_cur = 128;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+  const std::string argument = tree->path() + backAndForth("D", 150) + "/D";
+  const GetVEK::Found found = shortFormOf(argument);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  ASSERT_FALSE(found.failed()) << found.failure().reason;
+  EXPECT_EQ(found.nameIfAny(), argument);
+}
 
 // A change made while a pass is under way: one that the answer rests on
 // makes the walk pass again; one that it does not changes nothing.

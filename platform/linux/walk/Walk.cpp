@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 
+#include "conversion/Resolve.h"
 #include "platform/ErrorPolicy.h"
 #include "platform/linux/walk/Directory.h"
 #include "windowsnames/AliasAssignment.h"
@@ -33,6 +34,9 @@ constexpr int maxPasses = 8;
 
 bool isDotEntry(std::string_view component) { return component == "." || component == ".."; }
 
+// One look at each character: find_first_of calls memchr for every one.
+bool holdsWildcard(std::string_view text) { return std::any_of(text.begin(), text.end(), GetVEK::isWildcard); }
+
 std::string joined(const std::string& directory, const std::string& entry) {
   return directory == "/" ? "/" + entry : directory + "/" + entry;
 }
@@ -54,12 +58,10 @@ std::optional<std::string> firstEqualWithoutCase(Directory& directory, std::stri
 // A directory met on the way, open for the rest of the run, with what has
 // been learnt of it.
 struct Walk::Place {
-  Place(Directory opened, Directory::Identity itself, const Place* reachedFrom, std::string entry)
+  Place(Directory opened, const Place* reachedFrom, std::string entry)
       : directory(std::move(opened)),
-        identity(itself),
         above(reachedFrom),
-        entryName(std::move(entry)),
-        aliases(std::in_place, directory) {}
+        entryName(std::move(entry)) {}
 
   // The path it was first reached by, for reports: made only for one.
   std::string shown() const { return shownPath(above, entryName); }
@@ -75,11 +77,26 @@ struct Walk::Place {
   // Dropped when the directory changed in a way that concerns it.
   void forget() {
     ++knowledge;
-    aliases.emplace(directory);
+    if (aliases) aliases.emplace(directory);
     entries.clear();
     firstMatches.clear();
     interest = {};
   }
+
+  // Which directory it is: the open descriptor keeps it, so it can be asked
+  // for as late as it is first needed.
+  Outcome<Directory::Identity> identified() {
+    if (!identity) {
+      int error = 0;
+      identity = directory.identity(error);
+      if (!identity) return Failure{"search " + shown(), strerror(error)};
+    }
+    return *identity;
+  }
+
+  // Whether an answer took anything from the directory beyond the open of an
+  // entry typed as it stands: a pass, or a name the disk stores.
+  bool answerRestsOnIt() const { return passed || storedNames.value_or(false); }
 
   // Whether the disk holds the directory's short names (ntfs-3g, FAT),
   // which then answer instead of the rule; asked once.
@@ -94,10 +111,14 @@ struct Walk::Place {
   }
 
   Directory directory;
-  Directory::Identity identity;
+  std::optional<Directory::Identity> identity;
+  // The place that holds what is known of this directory, once anything is
+  // to be known of it (Walk::known): itself, or one reached before by
+  // another way.
+  Place* canonical = nullptr;
   const Place* above;     // the place it was first reached from; none for "/" or "."
   std::string entryName;  // its name there, or "/" or "."
-  std::optional<WindowsNames::AliasAssignment> aliases;
+  std::optional<WindowsNames::AliasAssignment> aliases;  // once it is known (Walk::known)
   std::map<std::string, std::optional<std::string>, std::less<>> entries;       // component -> entry
   std::map<std::string, std::optional<std::string>, std::less<>> firstMatches;  // pattern -> entry
   WindowsNames::ChangeInterest interest;
@@ -124,14 +145,16 @@ Found Walk::findFirstEntry(std::string_view pattern) {
   // Nothing longer than the system takes, and no wildcard but in the last
   // component, can be searched; a name must fit a search record.
   constexpr std::size_t maxName = 260;
-  if (pattern.size() >= PATH_MAX || directoryPart.find_first_of("?*") != std::string_view::npos ||
+  if (pattern.size() >= PATH_MAX || holdsWildcard(directoryPart) ||
       namePattern.empty() || namePattern.size() >= maxName)
     return Found::none();
 
   const Outcome<Place*> reached = walkTo(directoryPart);
   if (reached.failed()) return reached.failure();
   if (*reached == nullptr) return Found::none();
-  Place& place = **reached;
+  const Outcome<Place*> searched = known(**reached);
+  if (searched.failed()) return searched.failure();
+  Place& place = **searched;
   if (const auto known = place.firstMatches.find(namePattern); known != place.firstMatches.end())
     return Found::nameOrNone(known->second);
 
@@ -155,7 +178,7 @@ Found Walk::findFirstEntry(std::string_view pattern) {
 }
 
 Found Walk::shortForm(std::string_view path) {
-  if (path.empty() || path.size() >= PATH_MAX || path.find_first_of("?*") != std::string_view::npos)
+  if (path.empty() || path.size() >= PATH_MAX || holdsWildcard(path))
     return Found::none();
   const std::size_t slash = path.rfind('/');
   const std::size_t lastStart = slash == std::string_view::npos ? 0 : slash + 1;
@@ -177,11 +200,12 @@ Found Walk::shortFormOnce(std::string_view directoryPart, std::string_view last,
 
   std::optional<Step> lastStep;
   if (!last.empty()) {
-    const Outcome<std::optional<Named>> named = componentIn(**reached, last);
+    Place* directory = *reached;
+    const Outcome<std::optional<Named>> named = componentIn(directory, last);
     if (named.failed()) return named.failure();
     if (!*named) return Found::none();
-    lastStep = Step{std::string(last), *reached, nullptr, std::move((*named)->entry), std::move((*named)->shortName),
-                    (*reached)->knowledge};
+    lastStep = Step{std::string(last), directory, nullptr, std::move((*named)->entry), std::move((*named)->shortName),
+                    directory->knowledge};
   }
   std::vector<Step*> steps;
   steps.reserve(trail_.size() + 1);
@@ -210,8 +234,13 @@ Found Walk::shortFormOnce(std::string_view directoryPart, std::string_view last,
 // so that its passes serve all of them.
 GetVEK::Status Walk::workOutAliases(const std::vector<Step*>& steps) {
   std::map<Place*, std::vector<Step*>> pending;
-  for (Step* step : steps)
-    if (!step->shortName) pending[step->parent].push_back(step);
+  for (Step* step : steps) {
+    if (step->shortName) continue;
+    const Outcome<Place*> parent = known(*step->parent);
+    if (parent.failed()) return parent.failure();
+    step->parent = *parent;
+    pending[*parent].push_back(step);
+  }
   for (const auto& [directory, waiting] : pending) {
     Place& place = *directory;
     std::vector<std::string> names;
@@ -257,7 +286,7 @@ Walk::Outcome<Walk::Place*> Walk::walkTo(std::string_view directoryPart) {
       const Outcome<bool> entered = follow(step);
       if (entered.failed()) return entered.failure();
       if (!*entered) return nullptr;
-      step.parentKnowledge = parent.knowledge;
+      step.parentKnowledge = step.parent->knowledge;
     }
     trail_.push_back(std::move(step));
   }
@@ -267,28 +296,37 @@ Walk::Outcome<Walk::Place*> Walk::walkTo(std::string_view directoryPart) {
 // The directory a step's component names in its parent, entered; whether
 // there is one. An entry of exactly that name is opened at once: the open is
 // its lookup, which leaves the end of the walk a lookup to spare for making
-// sure that it still leads there (stepThatMoved).
+// sure that it still leads there (stepThatMoved). A valid 8.3 name that opens
+// stays as typed whatever the disk stores, so nothing else is asked of its
+// parent, not even its name source: a path of such names costs one open a
+// directory.
 Walk::Outcome<bool> Walk::follow(Step& step) {
-  Place& parent = *step.parent;
+  const bool asTyped = isShortName(step.component);
+  const bool dotEntry = isDotEntry(step.component);
+  if (!asTyped && !dotEntry) {
+    const Outcome<Place*> parent = known(*step.parent);
+    if (parent.failed()) return parent.failure();
+    step.parent = *parent;
+  }
   int error = 0;
-  if (!isDotEntry(step.component) && !parent.holdsStoredNames())
-    if (std::optional<Directory> opened = parent.directory.openSubdirectory(step.component, error)) {
-      const Outcome<Place*> entered = placeFor(std::move(*opened), &parent, step.component);
-      if (entered.failed()) return entered.failure();
-      step.place = *entered;
-      if (!isShortName(step.component)) step.shortName.reset();
-      return true;
+  if (asTyped || (!dotEntry && !step.parent->holdsStoredNames()))
+    if (std::optional<Directory> opened = step.parent->directory.openSubdirectory(step.component, error)) {
+      if (!asTyped) step.shortName.reset();
+      return entered(step, placeFor(std::move(*opened), step.parent, step.component));
     }
-  Outcome<std::optional<Named>> named = componentIn(parent, step.component);
+  Outcome<std::optional<Named>> named = componentIn(step.parent, step.component);
   if (named.failed()) return named.failure();
   if (!*named) return false;
-  const Outcome<Place*> entered = enter(parent, (*named)->entry);
-  if (entered.failed()) return entered.failure();
-  if (*entered == nullptr) return false;
-  step.place = *entered;
   step.entry = std::move((*named)->entry);
   step.shortName = std::move((*named)->shortName);
-  return true;
+  return entered(step, enter(*step.parent, step.entry));
+}
+
+// Whether the step entered a directory, which it then leads to.
+Walk::Outcome<bool> Walk::entered(Step& step, const Outcome<Place*>& place) {
+  if (place.failed()) return place.failure();
+  step.place = *place;
+  return step.place != nullptr;
 }
 
 Walk::Outcome<Walk::Place*> Walk::startAt(bool atRoot) {
@@ -318,35 +356,64 @@ Walk::Outcome<Walk::Place*> Walk::enter(Place& parent, const std::string& entry)
   return placeFor(std::move(*opened), &parent, entry);
 }
 
+// A directory just opened: not yet told apart from those met before, which
+// costs a system call and is needed only once something is to be known of
+// it (known). Past a few dozen, a path is deep or keeps coming back through
+// ".."; each is then told apart at once, so that a directory reached again
+// holds no second descriptor and a path of 2,000 "a/.." needs but two.
+Walk::Outcome<Walk::Place*> Walk::placeFor(Directory directory, const Place* above, std::string name) {
+  constexpr std::size_t placesUntold = 32;
+  if (opened_.empty()) opened_.reserve(placesUntold);
+  opened_.push_back(std::make_unique<Place>(std::move(directory), above, std::move(name)));
+  Place& place = *opened_.back();
+  if (opened_.size() <= placesUntold) return &place;
+  const Outcome<Place*> canonical = known(place);
+  if (canonical.failed() || *canonical != &place) opened_.pop_back();
+  return canonical;
+}
+
 // The same directory reached again is the same place, with all that is known
 // of it.
-Walk::Outcome<Walk::Place*> Walk::placeFor(Directory directory, const Place* above, std::string name) {
-  int error = 0;
-  const std::optional<Directory::Identity> identity = directory.identity(error);
-  if (!identity) return Failure{"search " + Place::shownPath(above, name), strerror(error)};
-  std::unique_ptr<Place>& place = places_[*identity];
-  if (!place) place = std::make_unique<Place>(std::move(directory), *identity, above, std::move(name));
-  return place.get();
+Walk::Outcome<Walk::Place*> Walk::known(Place& place) {
+  if (place.canonical == nullptr) {
+    const Outcome<Directory::Identity> identity = place.identified();
+    if (identity.failed()) return identity.failure();
+    place.canonical = places_.try_emplace(*identity, &place).first->second;
+    if (place.canonical == &place) place.aliases.emplace(place.directory);
+  }
+  return place.canonical;
 }
 
 // The entry a component names, and the short name that stands for it where
 // that costs no pass: a disk's own, or the component or entry itself when it
 // is a valid 8.3 name. A long one's alias is worked out later, together
-// with the others of its directory (workOutAliases).
-Walk::Outcome<std::optional<Walk::Named>> Walk::componentIn(Place& place, std::string_view component) {
-  if (place.holdsStoredNames() && !isDotEntry(component)) {
-    StoredAnswer<std::optional<StoredEntry>> stored = lookUpStored(place.directory, component);
-    if (const auto* fault = std::get_if<StoredNameFault>(&stored)) return place.failure(*fault);
+// with the others of its directory (workOutAliases). `place` becomes the one
+// that holds what is known of the directory, unless the component stands
+// as typed: a dot entry, or a valid 8.3 name of an entry there.
+Walk::Outcome<std::optional<Walk::Named>> Walk::componentIn(Place*& place, std::string_view component) {
+  const auto asTyped = [&] { return std::optional<Named>(Named{std::string(component), std::string(component)}); };
+  if (isDotEntry(component)) return asTyped();
+  int error = -1;  // not looked up yet
+  if (isShortName(component)) {
+    error = place->directory.entryError(component);
+    if (error == 0) return asTyped();
+  }
+  const Outcome<Place*> canonical = known(*place);
+  if (canonical.failed()) return canonical.failure();
+  place = *canonical;
+  if (place->holdsStoredNames()) {
+    StoredAnswer<std::optional<StoredEntry>> stored = lookUpStored(place->directory, component);
+    if (const auto* fault = std::get_if<StoredNameFault>(&stored)) return place->failure(*fault);
     if (std::optional<std::optional<StoredEntry>>& found = std::get<0>(stored)) {
       if (!*found) return std::optional<Named>();
       return std::optional<Named>(Named{std::move((*found)->name), std::move((*found)->shortName)});
     }
   }
-  const Found entry = entryNamed(place, component);
+  const Found entry = entryNamed(*place, component, error);
   if (entry.failed()) return entry.failure();
   if (entry.isNone()) return std::optional<Named>();
   std::optional<std::string> shortName;
-  if (isDotEntry(component) || isShortName(component))
+  if (isShortName(component))
     shortName = component;
   else if (isShortName(entry.name()))
     shortName = entry.name();
@@ -360,11 +427,12 @@ Walk::Outcome<std::optional<Walk::Named>> Walk::componentIn(Place& place, std::s
 // in Windows' table, and an ASCII name equal to an alias but for case is a
 // valid 8.3 name, which no alias may equal. The alias goes first because it
 // costs no pass over the directory when the component cannot be one.
-Found Walk::entryNamed(Place& place, std::string_view component) {
-  if (isDotEntry(component)) return Found::name(std::string(component));
+// `error` is what the lookup of its exact spelling gave, negative when it was
+// not made yet.
+Found Walk::entryNamed(Place& place, std::string_view component, int error) {
   if (const auto known = place.entries.find(component); known != place.entries.end())
     return Found::nameOrNone(known->second);
-  const int error = place.directory.entryError(component);
+  if (error < 0) error = place.directory.entryError(component);
   if (leavesAnswerUnknown(error)) return Failure{"search " + place.shown(), strerror(error)};
   // Asking again costs one lookup, less than keeping the answer.
   if (error == 0) return Found::name(std::string(component));
@@ -458,7 +526,7 @@ void Walk::forgetConcerned() {
         found != watched_.end() && !found->second->changed && found->second->interest.concerns(name))
       found->second->changed = true;
   });
-  for (auto& [identity, each] : places_)
+  for (const std::unique_ptr<Place>& each : opened_)
     if (std::exchange(each->changed, false)) each->forget();
 }
 
@@ -468,18 +536,27 @@ void Walk::forgetConcerned() {
 // exchanged for another after it was entered would otherwise lend its
 // contents to an alias worked out in its parent as it is now. The first step
 // that no longer holds (nothing when all do), its parent made to forget what
-// it knew.
+// it knew. Past the last directory that an answer took more from than the
+// open of a name typed as it stands, every step is such a name: where it led
+// decides only that the rest of the path was there, which its own opens
+// found, so those steps are not looked up again.
 Walk::Outcome<const Walk::Step*> Walk::stepThatMoved(const std::vector<Step*>& steps) {
+  std::size_t resting = 0;
+  for (std::size_t at = 0; at < steps.size(); ++at)
+    if (steps[at]->parent->answerRestsOnIt()) resting = at + 1;
   // The lookups first, the times after: a rename moves the times before
   // lookups see it, so that one seen here shows in them.
-  for (const Step* step : steps) {
+  for (std::size_t at = 0; at < resting; ++at) {
+    const Step* step = steps[at];
     // The root, "." and the last component lead nowhere else.
     if (step->place == nullptr || step->entry.empty() || step->entry == ".") continue;
+    const Outcome<Directory::Identity> entered = step->place->identified();
+    if (entered.failed()) return entered.failure();
     int error = 0;
     const std::optional<Directory::Identity> now = step->parent->directory.identityOf(step->entry, error);
     if (!now && leavesAnswerUnknown(error))
       return Failure{"search " + Place::shownPath(step->parent, step->entry), strerror(error)};
-    if (now != step->place->identity) renew(*step->parent, step->parent->directory.changeStamp());
+    if (now != *entered) renew(*step->parent, step->parent->directory.changeStamp());
   }
   std::vector<Place*> compared;
   for (const Step* step : steps) {

@@ -71,11 +71,13 @@ class Walk {
   Outcome<const Step*> stepThatMoved(const std::vector<Step*>& steps);
   Outcome<Place*> walkTo(std::string_view directoryPart);
   Outcome<bool> follow(Step& step);
+  static Outcome<bool> entered(Step& step, const Outcome<Place*>& place);
   Outcome<Place*> startAt(bool atRoot);
   Outcome<Place*> enter(Place& parent, const std::string& entry);
   Outcome<Place*> placeFor(Directory directory, const Place* above, std::string name);
-  Outcome<std::optional<Named>> componentIn(Place& place, std::string_view component);
-  GetVEK::Found entryNamed(Place& place, std::string_view component);
+  Outcome<Place*> known(Place& place);
+  Outcome<std::optional<Named>> componentIn(Place*& place, std::string_view component);
+  GetVEK::Found entryNamed(Place& place, std::string_view component, int error);
   GetVEK::Status workOutAliases(const std::vector<Step*>& steps);
   template <class Compute>
   auto settled(Place& place, Compute compute, bool checkedAtTheEnd = false) -> Settled<decltype(compute())>;
@@ -85,7 +87,10 @@ class Walk {
   void renew(Place& place, std::optional<Directory::ChangeStamp> stamp);
 
   ChangeWatch changes_;
-  std::map<Directory::Identity, std::unique_ptr<Place>> places_;
+  // Every place opened; those whose knowledge was asked for by identity,
+  // each the one place of its directory that holds what is known of it.
+  std::vector<std::unique_ptr<Place>> opened_;
+  std::map<Directory::Identity, Place*> places_;
   std::map<int, Place*> watched_;
   Place* root_ = nullptr;
   Place* current_ = nullptr;
