@@ -118,7 +118,7 @@ Gathered<const std::vector<Member>*> AliasAssignment::earliestIn(const BasisKey&
 
 std::optional<Earlier> AliasAssignment::recordedEarlier(const BasisKey& basis, const Order& entry) const {
   const auto records = bases_.find(basis);
-  if (records == bases_.end()) return std::nullopt;
+  if (records == bases_.end()) return fourGatheredBefore(basis, entry);
   for (const BasisRecord& record : records->second) {
     if (record.holds == BasisRecord::Holds::anyFour) {
       if (record.before != entry) continue;
@@ -136,32 +136,90 @@ std::optional<Earlier> AliasAssignment::recordedEarlier(const BasisKey& basis, c
     earlier.all = earlier.all || earlier.fewerThanFour();
     return earlier;
   }
-  return std::nullopt;
+  return fourGatheredBefore(basis, entry);
+}
+
+// Four members created before `entry` are all a count would tell, and the
+// entries gathered for other questions (a crowded checksum prefix holds
+// hundreds of one basis) mostly hold them: then no count is wanted.
+std::optional<Earlier> AliasAssignment::fourGatheredBefore(const BasisKey& basis, const Order& entry) const {
+  Earlier earlier{{}, false};
+  const auto take = [&](const std::vector<Member>& members) {
+    for (const Member& member : members) {
+      if (!earlier.fewerThanFour()) return;
+      if (!(member.order < entry) || member.basis.base != basis.base || member.basis.extension != basis.extension)
+        continue;
+      // Groups overlap: a member may be met in several.
+      if (std::none_of(earlier.members.begin(), earlier.members.end(),
+                       [&](const Member* taken) { return taken->order == member.order; }))
+        earlier.members.push_back(&member);
+    }
+  };
+  if (const auto records = bases_.find(basis); records != bases_.end())
+    for (const BasisRecord& record : records->second) take(record.members);
+  for (const auto& [key, members] : checksums_) take(members);
+  if (earlier.fewerThanFour()) return std::nullopt;
+  return earlier;
 }
 
 Gathered<const std::vector<Member>*> AliasAssignment::checksumGroupOf(const AliasParts& alias) {
   const ChecksumKey key{alias.prefix, alias.extension, aliasPrefixLength(alias.number)};
   if (const auto found = checksums_.find(key); found != checksums_.end()) return &found->second;
+  if (const std::vector<Member>* cut = groupWithinWider(key)) return cut;
   wanted_.checksums.insert(key);
   return pending;
 }
 
+// A gathered group of a shorter prefix holds every entry of the longer
+// prefixes that begin as it does, so those need no pass of their own.
+const std::vector<Member>* AliasAssignment::groupWithinWider(const ChecksumKey& key) {
+  for (std::size_t length = key.length; length-- > 0;) {
+    const auto wider = checksums_.find({key.prefix.substr(0, length), key.extension, length});
+    if (wider == checksums_.end()) continue;
+    std::vector<Member> members;
+    for (const Member& member : wider->second)
+      if (std::string_view(member.checksumPrefix).substr(0, key.length) == key.prefix) members.push_back(member);
+    return &checksums_.emplace(key, std::move(members)).first->second;
+  }
+  return nullptr;
+}
+
+// Asked for with the entry's first question, though needed only when its
+// numbers are worked through, so that the usual case needs no further pass:
+// the checksum forms that could hold numbers 1 to 4 of the basis, and those
+// of the checksum prefix cut as numbers 10 to 99 cut it. A crowded prefix
+// numbers past 9, and the entries before this one that its aliases rest on
+// take their own numbers from the groups that cut prefix covers, and from
+// the bases those groups' first numbers could belong to: all of them in
+// this one pass.
+void AliasAssignment::wantWhatNumbersRestOn(const Member& entry) {
+  const std::string& extension = entry.basis.extension;
+  checksumGroupOf(numberedAlias(entry.basis.base, 1, extension));
+  const AliasParts cut = numberedAlias(entry.checksumPrefix, 10, extension);
+  checksumGroupOf(cut);
+  earlierIn({entry.checksumPrefix, extension}, entry.order);
+  if (cut.prefix.size() == entry.checksumPrefix.size()) return;
+  for (const char digit : std::string_view("0123456789ABCDEF")) earlierIn({cut.prefix + digit, extension}, entry.order);
+}
+
 Gathered<std::string> AliasAssignment::aliasOf(const Member& entry) {
   if (const auto known = aliases_.find(entry.name()); known != aliases_.end()) return known->second;
+  // Its wants are noted already; working it out again would cost as much
+  // again for every later entry that asks, over and over down a crowded
+  // prefix.
+  if (waiting_.count(entry.name()) != 0) return pending;
   Gathered<std::string> alias = assignAlias(entry);
-  if (!alias.isPending()) aliases_.emplace(entry.name(), *alias);
+  if (alias.isPending())
+    waiting_.insert(entry.name());
+  else
+    aliases_.emplace(entry.name(), *alias);
   return alias;
 }
 
 Gathered<std::string> AliasAssignment::assignAlias(const Member& entry) {
   const std::string& extension = entry.basis.extension;
   const Gathered<Earlier> peers = earlierIn({entry.basis.base, extension}, entry.order);
-  // Asked for now, though only needed when the numbers are worked through,
-  // so that the usual case needs no further pass: the checksum forms that
-  // could hold numbers 1 to 9 of the basis, then of the checksum prefix.
-  checksumGroupOf(numberedAlias(entry.basis.base, 1, extension));
-  checksumGroupOf(numberedAlias(entry.checksumPrefix, 1, extension));
-  earlierIn({entry.checksumPrefix, extension}, entry.order);
+  wantWhatNumbersRestOn(entry);
   if (peers.isPending()) return pending;
 
   if (takesBasisNumbers(entry.basis) && peers->fewerThanFour()) {
@@ -259,6 +317,7 @@ Gathered<const Member*> AliasAssignment::holderAmong(const Members& members, con
 bool AliasAssignment::gatherPass(DirectoryListing& listing) {
   AliasGathering gathering(wanted_, !shortNames_);
   wanted_ = {};
+  waiting_.clear();
   std::set<std::string> shortNames;
   std::vector<std::string> batch;
   std::vector<AliasBasis> bases;  // of the names in the batch, worked out once

@@ -88,7 +88,10 @@ class AliasAssignment {
   // The earliest four members of `basis`, or all when there are fewer.
   Gathered<const std::vector<Member>*> earliestIn(const BasisKey& basis);
   std::optional<Earlier> recordedEarlier(const BasisKey& basis, const Order& entry) const;
+  std::optional<Earlier> fourGatheredBefore(const BasisKey& basis, const Order& entry) const;
   Gathered<const std::vector<Member>*> checksumGroupOf(const AliasParts& alias);
+  const std::vector<Member>* groupWithinWider(const ChecksumKey& key);
+  void wantWhatNumbersRestOn(const Member& entry);
 
   Gathered<std::string> aliasOf(const Member& entry);
   Gathered<std::string> assignAlias(const Member& entry);
@@ -116,6 +119,7 @@ class AliasAssignment {
   std::map<BasisKey, std::vector<BasisRecord>> bases_;
   std::map<ChecksumKey, std::vector<Member>> checksums_;
   std::map<std::string, std::string, std::less<>> aliases_;
+  std::set<std::string, std::less<>> waiting_;  // pending until the next pass
 };
 
 }  // namespace WindowsNames

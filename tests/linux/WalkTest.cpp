@@ -64,6 +64,13 @@ class WalkTest : public testing::Test {
     tree = new TempTree();
     for (int i = 0; i < 2000; ++i) tree->makeFile("T/long entry name " + std::to_string(i) + ".txt");
     for (int i = 0; i < 50; ++i) tree->makeDirectory("T/dir " + twoDigits(i) + " long");
+    // Each pair of characters adds the same to the checksum: 16 names of one
+    // checksum prefix, the last numbered past the cut at ~9.
+    for (int bits = 0; bits < 16; ++bits) {
+      std::string name = "T/long entry name ";
+      for (int pair = 0; pair < 4; ++pair) name += (bits >> pair & 1) != 0 ? "c5" : "bZ";
+      tree->makeFile(name + ".txt");
+    }
     // A clock tick apart, so that birth times, not inode numbers, order them.
     for (const char* name : {"long name a.txt", "long name b.txt", "unrelated.txt"}) {
       tree->makeFile(std::string("D/") + name);
@@ -119,6 +126,9 @@ INSTANTIATE_TEST_SUITE_P(
         PassCase{"NoWildcardBelow", "/T/Long Named Directory/below/report final.txt", "/T/LONGNA~1/below/REPORT~1.TXT", 1},
         PassCase{"OneWildcardBelow", "/T/Long Named Directory/bel*/report final.txt", "/T/LONGNA~1/below/REPORT~1.TXT", 1},
         PassCase{"ThreeWildcardsBelow", "/T/Long Named Directory/b*/rep*", "/T/LONGNA~1/below/REPORT~1.TXT", 1},
+        // One pass gathers the crowded prefix; "long entry name 75.txt" shares its cut and was created too early
+        // for the members gathered to prove four earlier ones: a count, closed early, is the second.
+        PassCase{"CrowdedChecksumPrefix", "/T/long entry name c5c5c5c5.txt", "/T/LO498~16.TXT", 2},
         PassCase{"FiftyPatternsThroughDotDot", "/T" + throughEachDirectory(false) + "/Long Named Directory",
                  "/T" + throughEachDirectory(true) + "/LONGNA~1", 51},
         // Only the directories' aliases could begin "DIR": their first pass holds all the search needs.

@@ -76,6 +76,29 @@ TEST(AliasAssignmentTest, ChecksumFormsClimbPastEachOther) {
   }
 }
 
+// Each pair of characters adds the same to the checksum, so these names
+// share one: past ~9 their prefix is cut by a character, and the aliases
+// below and above the cut are worked out in one pass, once four earlier
+// members of the basis have taken its numbers.
+TEST(AliasAssignmentTest, CrowdedChecksumPrefixNumbersPastTheCutInOnePass) {
+  std::vector<std::string> names{"long shared prefix 1.txt", "long shared prefix 2.txt", "long shared prefix 3.txt",
+                                 "long shared prefix 4.txt"};
+  for (int bits = 0; bits < 16; ++bits) {
+    std::string name = "long shared prefix ";
+    for (int pair = 0; pair < 4; ++pair) name += (bits >> pair & 1) != 0 ? "c5" : "bZ";
+    names.push_back(name + ".txt");
+  }
+  FakeDirectory directory = FakeDirectory::createdInOrder(names);
+  const std::string prefix = WindowsNames::checksumPrefix(WindowsNames::aliasBasis(names[4]),
+                                                          WindowsNames::aliasChecksum(names[4]));
+  for (unsigned number = 1; number <= 16; ++number) {
+    directory.passes = 0;
+    EXPECT_EQ(aliasOf(directory, names[3 + number]),
+              WindowsNames::numberedAlias(prefix, number, "TXT").text());
+    EXPECT_EQ(directory.passes, 1) << names[3 + number];
+  }
+}
+
 TEST(AliasAssignmentTest, AddingAnEntryNeverChangesAnExistingAlias) {
   FakeDirectory directory;
   std::vector<std::string> names;
