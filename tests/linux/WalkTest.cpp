@@ -65,13 +65,14 @@ class WalkTest : public testing::Test {
     for (int i = 0; i < 2000; ++i) tree->makeFile("T/long entry name " + std::to_string(i) + ".txt");
     for (int i = 0; i < 50; ++i) tree->makeDirectory("T/dir " + twoDigits(i) + " long");
     // Each pair of characters adds the same to the checksum: 16 names of one
-    // checksum prefix, the last numbered past the cut at ~9.
+    // checksum prefix, the last numbered past the cut at ~9. A clock tick
+    // apart, so that birth times, not inode numbers, order them.
     for (int bits = 0; bits < 16; ++bits) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
       std::string name = "T/long entry name ";
       for (int pair = 0; pair < 4; ++pair) name += (bits >> pair & 1) != 0 ? "c5" : "bZ";
       tree->makeFile(name + ".txt");
     }
-    // A clock tick apart, so that birth times, not inode numbers, order them.
     for (const char* name : {"long name a.txt", "long name b.txt", "unrelated.txt"}) {
       tree->makeFile(std::string("D/") + name);
       std::this_thread::sleep_for(std::chrono::milliseconds(30));
