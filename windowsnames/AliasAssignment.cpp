@@ -1,6 +1,7 @@
 #include "windowsnames/AliasAssignment.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "windowsnames/AliasGathering.h"
@@ -187,19 +188,36 @@ const std::vector<Member>* AliasAssignment::groupWithinWider(const ChecksumKey& 
 // Asked for with the entry's first question, though needed only when its
 // numbers are worked through, so that the usual case needs no further pass:
 // the checksum forms that could hold numbers 1 to 4 of the basis, and those
-// of the checksum prefix cut as numbers 10 to 99 cut it. A crowded prefix
-// numbers past 9, and the entries before this one that its aliases rest on
-// take their own numbers from the groups that cut prefix covers, and from
-// the bases those groups' first numbers could belong to: all of them in
-// this one pass.
+// of its checksum prefix. Where prefixes may crowd, that prefix cut as
+// numbers 10 to 99 cut it: a crowded prefix numbers past 9, and the entries
+// before this one that its aliases rest on take their own numbers from the
+// groups that cut prefix covers, and from the bases those groups' first
+// numbers could belong to: all of them in this one pass.
 void AliasAssignment::wantWhatNumbersRestOn(const Member& entry) {
   const std::string& extension = entry.basis.extension;
   checksumGroupOf(numberedAlias(entry.basis.base, 1, extension));
+  earlierIn({entry.checksumPrefix, extension}, entry.order);
+  if (!prefixesMayCrowd()) {
+    checksumGroupOf(numberedAlias(entry.checksumPrefix, 1, extension));
+    return;
+  }
   const AliasParts cut = numberedAlias(entry.checksumPrefix, 10, extension);
   checksumGroupOf(cut);
-  earlierIn({entry.checksumPrefix, extension}, entry.order);
   if (cut.prefix.size() == entry.checksumPrefix.size()) return;
   for (const char digit : std::string_view("0123456789ABCDEF")) earlierIn({cut.prefix + digit, extension}, entry.order);
+}
+
+// Ten entries of one checksum prefix are many times the 65,536 checksums
+// apart from a crafted few: some 300,000 names of one extension and first
+// two characters. Anticipating them costs every smaller directory a group
+// of each prefix sixteen times wider and sixteen more questions per entry,
+// so they are gathered at once only where the directory is reported as
+// large as that (16 MiB on ext4); elsewhere a crowded prefix costs the
+// passes that it turns out to need.
+bool AliasAssignment::prefixesMayCrowd() {
+  constexpr std::uint64_t crowdingSize = std::uint64_t{16} << 20;
+  if (!prefixesMayCrowd_) prefixesMayCrowd_ = directory_.reportedSize() >= crowdingSize;
+  return *prefixesMayCrowd_;
 }
 
 Gathered<std::string> AliasAssignment::aliasOf(const Member& entry) {

@@ -92,6 +92,7 @@ class AliasAssignment {
   Gathered<const std::vector<Member>*> checksumGroupOf(const AliasParts& alias);
   const std::vector<Member>* groupWithinWider(const ChecksumKey& key);
   void wantWhatNumbersRestOn(const Member& entry);
+  bool prefixesMayCrowd();
 
   Gathered<std::string> aliasOf(const Member& entry);
   Gathered<std::string> assignAlias(const Member& entry);
@@ -120,6 +121,7 @@ class AliasAssignment {
   std::map<ChecksumKey, std::vector<Member>> checksums_;
   std::map<std::string, std::string, std::less<>> aliases_;
   std::set<std::string, std::less<>> waiting_;  // pending until the next pass
+  std::optional<bool> prefixesMayCrowd_;        // asked of the directory once
 };
 
 }  // namespace WindowsNames

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <concepts>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,10 @@ class DirectoryListing {
   virtual bool readable() = 0;
   // Whether it is the root, which lists no "." and "..".
   virtual bool isRoot() = 0;
+  // The size the file system gives the directory, in bytes, 0 where it
+  // gives none: on most it grows with the entries (ext4: some 60 bytes an
+  // entry), which tells a very large directory before a pass over it.
+  virtual std::uint64_t reportedSize() = 0;
 
  protected:
   // Never owned through the interface.

@@ -222,6 +222,7 @@ class HeldNames final : public DirectoryListing {
   }
   bool readable() override { return true; }
   bool isRoot() override { return directory_.isRoot(); }
+  std::uint64_t reportedSize() override { return directory_.reportedSize(); }
 
  private:
   DirectoryListing& directory_;

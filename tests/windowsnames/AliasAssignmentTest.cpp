@@ -89,6 +89,7 @@ TEST(AliasAssignmentTest, CrowdedChecksumPrefixNumbersPastTheCutInOnePass) {
     names.push_back(name + ".txt");
   }
   FakeDirectory directory = FakeDirectory::createdInOrder(names);
+  directory.size = std::uint64_t{1} << 30;  // as large as a directory where prefixes crowd by chance
   const std::string prefix = WindowsNames::checksumPrefix(WindowsNames::aliasBasis(names[4]),
                                                           WindowsNames::aliasChecksum(names[4]));
   for (unsigned number = 1; number <= 16; ++number) {

@@ -2,6 +2,7 @@
 // emulation's tests.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,7 @@ struct FakeDirectory final : WindowsNames::DirectoryListing {
   bool root = false;
   bool canRead = true;
   int passes = 0;
+  std::uint64_t size = 0;  // what the file system would report
 
   // Entries created one after another, in the order of `names`.
   static FakeDirectory createdInOrder(const std::vector<std::string>& names) {
@@ -36,6 +38,8 @@ struct FakeDirectory final : WindowsNames::DirectoryListing {
     const auto created = static_cast<std::int64_t>(entries.size()) + 1;
     entries.push_back({std::move(name), {1700000000 + created, 0, 1000 + static_cast<std::uint64_t>(created)}});
   }
+
+  std::uint64_t reportedSize() override { return size; }
 
   bool forEachName(WindowsNames::NameVisitor visit) override {
     if (!canRead) return false;

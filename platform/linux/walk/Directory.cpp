@@ -130,6 +130,12 @@ bool Directory::isRoot() {
          here.st_ino == root.st_ino;
 }
 
+// Only a hint of the cost ahead: where it cannot be had, none is given.
+std::uint64_t Directory::reportedSize() {
+  struct stat status {};
+  return ::fstat(handle_, &status) == 0 && status.st_size > 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+}
+
 bool Directory::readable() {
   if (listing_ < 0) listing_ = ::openat(handle_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (listing_ < 0) noteError(errno);

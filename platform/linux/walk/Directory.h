@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -69,6 +70,7 @@ class Directory final : public WindowsNames::DirectoryListing {
 
   bool isRoot() override;
   bool readable() override;
+  std::uint64_t reportedSize() override;
   std::vector<std::optional<CreationKey>> creationKeys(const std::vector<std::string>& names) override;
   // One getdents64 pass, a buffer at a time, in the order the file system
   // keeps the entries.
