@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/windowsnames/AliasSimulation.h"
 #include "tests/windowsnames/FakeDirectory.h"
 #include "windowsnames/AliasAssignment.h"
 #include "windowsnames/DirectorySearch.h"
@@ -23,38 +24,8 @@
 #include "windowsnames/ShortName.h"
 
 using TestSupport::FakeDirectory;
+using TestSupport::simulateAliases;
 using WindowsNames::AliasAssignment;
-
-namespace {
-
-// Every alias of the directory at once, the obvious way: no groups, no
-// passes, the whole directory in memory.
-std::map<std::string, std::string> simulateAliases(const FakeDirectory& directory) {
-  using namespace WindowsNames;
-  std::set<std::string> taken;
-  for (const auto& entry : directory.entries)
-    if (isShortName(entry.name)) taken.insert(asciiUpper(entry.name));
-  std::map<std::string, std::string> aliases;
-  for (const auto& entry : directory.entries) {  // in creation order
-    if (isShortName(entry.name)) continue;
-    const AliasBasis basis = aliasBasis(entry.name);
-    std::string alias;
-    for (unsigned number = 1; number <= 4 && alias.empty() && takesBasisNumbers(basis); ++number) {
-      const std::string candidate = numberedAlias(basis.base, number, basis.extension).text();
-      if (taken.count(candidate) == 0) alias = candidate;
-    }
-    const std::string prefix = checksumPrefix(basis, aliasChecksum(entry.name));
-    for (unsigned number = 1; alias.empty(); ++number) {
-      const std::string candidate = numberedAlias(prefix, number, basis.extension).text();
-      if (taken.count(candidate) == 0) alias = candidate;
-    }
-    taken.insert(alias);
-    aliases[entry.name] = alias;
-  }
-  return aliases;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // A NUL byte separates as "/" does.

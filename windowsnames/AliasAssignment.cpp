@@ -240,23 +240,35 @@ Gathered<std::string> AliasAssignment::assignAlias(const Member& entry) {
   wantWhatNumbersRestOn(entry);
   if (peers.isPending()) return pending;
 
+  HeldInGroup held;
   if (takesBasisNumbers(entry.basis) && peers->fewerThanFour()) {
     for (unsigned number = 1; number <= basisNumbers; ++number) {
       const AliasParts candidate = numberedAlias(entry.basis.base, number, extension);
-      const Gathered<bool> taken = isTaken(candidate, entry);
+      const Gathered<bool> taken = isTaken(candidate, entry, held);
       if (taken.isPending()) return pending;
       if (!*taken) return candidate.text();
     }
   }
-  for (unsigned number = 1;; ++number) {
+  // What is taken for a member is taken for every member created after it,
+  // so the numbers below the one the latest member before it took need no
+  // trying: a crowded prefix would otherwise try them all for each member.
+  std::pair<Order, unsigned>* latest = nullptr;
+  const auto known = latestNumbers_.find({entry.checksumPrefix, extension});
+  if (known != latestNumbers_.end()) latest = &known->second;
+  for (unsigned number = latest != nullptr && latest->first < entry.order ? latest->second : 1;; ++number) {
     const AliasParts candidate = numberedAlias(entry.checksumPrefix, number, extension);
-    const Gathered<bool> taken = isTaken(candidate, entry);
+    const Gathered<bool> taken = isTaken(candidate, entry, held);
     if (taken.isPending()) return pending;
-    if (!*taken) return candidate.text();
+    if (*taken) continue;
+    if (latest == nullptr)
+      latestNumbers_.emplace(BasisKey{entry.checksumPrefix, extension}, std::pair(entry.order, number));
+    else if (latest->first < entry.order)
+      *latest = {entry.order, number};
+    return candidate.text();
   }
 }
 
-Gathered<bool> AliasAssignment::isTaken(const AliasParts& candidate, const Member& entry) {
+Gathered<bool> AliasAssignment::isTaken(const AliasParts& candidate, const Member& entry, HeldInGroup& held) {
   if (!shortNames_) return pending;  // every first pass gathers them
   const std::string text = candidate.text();
   if (shortNames_->count(text) != 0) return true;
@@ -269,10 +281,75 @@ Gathered<bool> AliasAssignment::isTaken(const AliasParts& candidate, const Membe
     else if (*holder != nullptr)
       return true;
   }
-  const Gathered<const Member*> holder = checksumHolder(candidate, text, &entry);
-  if (!holder.isPending() && *holder != nullptr) return true;
-  if (waiting || holder.isPending()) return pending;
+  const Gathered<const std::vector<Member>*> group = checksumGroupOf(candidate);
+  if (group.isPending()) return pending;
+  if (held.group != *group) collectHeld(**group, entry, held);
+  if (held.aliases->count(text) != 0) return true;
+  if (waiting || held.waiting) return pending;
   return false;
+}
+
+// Once for all the numbers tried in a group, not once a number, and grown
+// from what the members before asked, not gone through again for each: a
+// crowded prefix tries hundreds of numbers for each of its members (crafted
+// names, 1,024 of one checksum, took seconds, 4,096 minutes). A member's
+// alias rests only on entries created before it, so the members are asked
+// in creation order, each once; one still pending leaves the progress where
+// it is until the next pass. Every later member is then pending too, and is
+// told so at once, but every member is still asked once in the pass, so
+// that the next pass gathers what all of them want.
+void AliasAssignment::collectHeld(const std::vector<Member>& group, const Member& entry, HeldInGroup& held) {
+  GroupProgress& progress = progressOf(group);
+  const auto& members = progress.byCreation;
+  const std::size_t before = static_cast<std::size_t>(
+      std::lower_bound(members.begin(), members.end(), entry.order,
+                       [](const Member* member, const Order& order) { return member->order < order; }) -
+      members.begin());
+  held.group = &group;
+  held.waiting = false;
+  if (progress.known > before) {
+    // Asked out of creation order: every member before is known already.
+    held.own.clear();
+    for (std::size_t at = 0; at < before; ++at) {
+      const Gathered<std::string> alias = aliasOf(*members[at]);
+      if (alias.isPending())
+        held.waiting = true;
+      else
+        held.own.insert(*alias);
+    }
+    held.aliases = &held.own;
+    return;
+  }
+  held.aliases = &progress.aliases;
+  if (progress.stuck && before > progress.known) {
+    held.waiting = true;
+    for (std::size_t at = std::max(progress.asked, progress.known); at < before; ++at) (void)aliasOf(*members[at]);
+    progress.asked = std::max(progress.asked, before);
+    return;
+  }
+  for (std::size_t at = progress.known; at < before; ++at) {
+    const Gathered<std::string> alias = aliasOf(*members[at]);
+    if (alias.isPending()) {
+      if (at == progress.known) progress.stuck = true;
+      held.waiting = true;
+    } else if (!held.waiting && at == progress.known) {
+      progress.aliases.insert(*alias);
+      ++progress.known;
+    }
+  }
+  progress.asked = std::max(progress.asked, before);
+}
+
+AliasAssignment::GroupProgress& AliasAssignment::progressOf(const std::vector<Member>& group) {
+  const auto [found, made] = progress_.try_emplace(&group);
+  GroupProgress& progress = found->second;
+  if (made) {
+    progress.byCreation.reserve(group.size());
+    for (const Member& member : group) progress.byCreation.push_back(&member);
+    std::sort(progress.byCreation.begin(), progress.byCreation.end(),
+              [](const Member* a, const Member* b) { return a->order < b->order; });
+  }
+  return progress;
 }
 
 Gathered<const Member*> AliasAssignment::basisHolderBefore(const AliasParts& candidate, const std::string& text,
@@ -336,6 +413,7 @@ bool AliasAssignment::gatherPass(DirectoryListing& listing) {
   AliasGathering gathering(wanted_, !shortNames_);
   wanted_ = {};
   waiting_.clear();
+  progress_.clear();  // the groups are filled afresh
   std::set<std::string> shortNames;
   std::vector<std::string> batch;
   std::vector<AliasBasis> bases;  // of the names in the batch, worked out once

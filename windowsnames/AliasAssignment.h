@@ -35,6 +35,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_set>
 #include <vector>
 
 #include "windowsnames/AliasRecords.h"
@@ -96,9 +97,30 @@ class AliasAssignment {
 
   Gathered<std::string> aliasOf(const Member& entry);
   Gathered<std::string> assignAlias(const Member& entry);
+  // The aliases that the members of one checksum group created before an
+  // entry hold, pending while one of them is.
+  struct HeldInGroup {
+    const std::vector<Member>* group = nullptr;
+    const std::unordered_set<std::string>* aliases = nullptr;  // the group's progress, or `own`
+    std::unordered_set<std::string> own;
+    bool waiting = false;
+  };
+  // Of a checksum group, the aliases of its earliest members, grown in
+  // creation order as later members ask: in a crowded prefix each member
+  // asks what every earlier one holds.
+  struct GroupProgress {
+    std::vector<const Member*> byCreation;
+    std::size_t known = 0;  // byCreation[0, known) have their aliases in `aliases`
+    std::unordered_set<std::string> aliases;
+    bool stuck = false;     // byCreation[known] is pending until the next pass
+    std::size_t asked = 0;  // byCreation[0, asked) asked for their aliases in this pass
+  };
   // Whether `candidate` is a valid 8.3 name here or the alias of an entry
-  // created before `entry`.
-  Gathered<bool> isTaken(const AliasParts& candidate, const Member& entry);
+  // created before `entry`; `held` keeps what its checksum group holds for
+  // the next number tried in the same group.
+  Gathered<bool> isTaken(const AliasParts& candidate, const Member& entry, HeldInGroup& held);
+  void collectHeld(const std::vector<Member>& group, const Member& entry, HeldInGroup& held);
+  GroupProgress& progressOf(const std::vector<Member>& group);
   Gathered<const Member*> basisHolderBefore(const AliasParts& candidate, const std::string& text, const Member& entry);
   Gathered<const Member*> checksumHolder(const AliasParts& alias, const std::string& text, const Member* before);
   // The entry holding `alias`, or none.
@@ -121,6 +143,10 @@ class AliasAssignment {
   std::map<ChecksumKey, std::vector<Member>> checksums_;
   std::map<std::string, std::string, std::less<>> aliases_;
   std::set<std::string, std::less<>> waiting_;  // pending until the next pass
+  std::map<const std::vector<Member>*, GroupProgress> progress_;  // until the next pass
+  // Of each checksum prefix, the latest-created member whose alias is known,
+  // and the number it took.
+  std::map<BasisKey, std::pair<Order, unsigned>> latestNumbers_;
   std::optional<bool> prefixesMayCrowd_;        // asked of the directory once
 };
 

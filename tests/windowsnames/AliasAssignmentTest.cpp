@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <map>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "tests/windowsnames/AliasSimulation.h"
 #include "tests/windowsnames/FakeDirectory.h"
 #include "windowsnames/AliasAssignment.h"
 #include "windowsnames/ShortName.h"
@@ -19,6 +23,21 @@ using WindowsNames::isShortName;
 std::string aliasOf(FakeDirectory& directory, const std::string& name) {
   AliasAssignment aliases(directory);
   return aliases.aliasOf(name).value_or("<none>");
+}
+
+// As large as a directory where checksum prefixes crowd by chance.
+constexpr std::uint64_t largeDirectory = std::uint64_t{1} << 30;
+
+// Each pair of characters adds the same to the checksum: the names `base`
+// + `pairs` pairs + ".txt" share one.
+std::vector<std::string> sharingAChecksum(const std::string& base, int pairs) {
+  std::vector<std::string> names;
+  for (int bits = 0; bits < 1 << pairs; ++bits) {
+    std::string name = base;
+    for (int pair = 0; pair < pairs; ++pair) name += (bits >> pair & 1) != 0 ? "c5" : "bZ";
+    names.push_back(name + ".txt");
+  }
+  return names;
 }
 
 TEST(AliasAssignmentTest, NumbersFollowCreationNotListingOrder) {
@@ -76,29 +95,75 @@ TEST(AliasAssignmentTest, ChecksumFormsClimbPastEachOther) {
   }
 }
 
-// Each pair of characters adds the same to the checksum, so these names
-// share one: past ~9 their prefix is cut by a character, and the aliases
-// below and above the cut are worked out in one pass, once four earlier
-// members of the basis have taken its numbers.
+// These names share one checksum: past ~9 their prefix is cut by a
+// character, and the aliases below and above the cut are worked out in one
+// pass, once four earlier members of the basis have taken its numbers.
 TEST(AliasAssignmentTest, CrowdedChecksumPrefixNumbersPastTheCutInOnePass) {
   std::vector<std::string> names{"long shared prefix 1.txt", "long shared prefix 2.txt", "long shared prefix 3.txt",
                                  "long shared prefix 4.txt"};
-  for (int bits = 0; bits < 16; ++bits) {
-    std::string name = "long shared prefix ";
-    for (int pair = 0; pair < 4; ++pair) name += (bits >> pair & 1) != 0 ? "c5" : "bZ";
-    names.push_back(name + ".txt");
-  }
+  for (const std::string& name : sharingAChecksum("long shared prefix ", 4)) names.push_back(name);
   FakeDirectory directory = FakeDirectory::createdInOrder(names);
-  directory.size = std::uint64_t{1} << 30;  // as large as a directory where prefixes crowd by chance
-  const std::string prefix = WindowsNames::checksumPrefix(WindowsNames::aliasBasis(names[4]),
-                                                          WindowsNames::aliasChecksum(names[4]));
+  directory.size = largeDirectory;
+  const std::string prefix =
+      WindowsNames::checksumPrefix(WindowsNames::aliasBasis(names[4]), WindowsNames::aliasChecksum(names[4]));
   for (unsigned number = 1; number <= 16; ++number) {
     directory.passes = 0;
-    EXPECT_EQ(aliasOf(directory, names[3 + number]),
-              WindowsNames::numberedAlias(prefix, number, "TXT").text());
+    EXPECT_EQ(aliasOf(directory, names[3 + number]), WindowsNames::numberedAlias(prefix, number, "TXT").text());
     EXPECT_EQ(directory.passes, 1) << names[3 + number];
   }
 }
+
+// Two crowds whose checksum prefixes differ but cut to the same five
+// characters, as numbers from 10 cut them: their members number past 9 in
+// one group, each crowd in its own order.
+std::vector<std::string> twoCrowdsSharingTheCut() {
+  const std::vector<std::string> first = sharingAChecksum("long shared prefix ", 4);
+  const auto cut = [](const std::string& name) {
+    return WindowsNames::checksumPrefix(WindowsNames::aliasBasis(name), WindowsNames::aliasChecksum(name));
+  };
+  for (int number = 0;; ++number) {
+    const std::vector<std::string> second = sharingAChecksum("long shared prefix " + std::to_string(number), 4);
+    if (cut(second[0]) == cut(first[0]) || cut(second[0]).substr(0, 5) != cut(first[0]).substr(0, 5)) continue;
+    std::vector<std::string> names;  // created in turn
+    for (std::size_t at = 0; at < first.size(); ++at) names.insert(names.end(), {first[at], second[at]});
+    return names;
+  }
+}
+
+// Crowds of one checksum, listed in the reverse of their creation order,
+// number their checksum forms past the cuts of the prefix (~10, ~100) as
+// the plain simulation does, whichever order they are asked in and whether
+// or not the directory is large enough for the crowding to be gathered up
+// front.
+struct CrowdCase {
+  const char* name;
+  std::vector<std::string> names;  // in creation order
+  std::uint64_t reportedSize;
+  bool askedLatestFirst;
+};
+
+class CrowdedPrefixTest : public testing::TestWithParam<CrowdCase> {};
+
+TEST_P(CrowdedPrefixTest, NumbersAsTheSimulation) {
+  std::vector<std::string> names = GetParam().names;
+  FakeDirectory directory = FakeDirectory::createdInOrder(names);
+  const std::map<std::string, std::string> expected = TestSupport::simulateAliases(directory);
+  std::reverse(directory.entries.begin(), directory.entries.end());
+  directory.size = GetParam().reportedSize;
+  if (GetParam().askedLatestFirst) std::reverse(names.begin(), names.end());
+  AliasAssignment aliases(directory);
+  for (const std::string& name : names) EXPECT_EQ(aliases.aliasOf(name), expected.at(name)) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, CrowdedPrefixTest,
+    testing::Values(CrowdCase{"EarliestFirst", sharingAChecksum("long shared prefix ", 8), 0, false},
+                    CrowdCase{"LatestFirst", sharingAChecksum("long shared prefix ", 8), 0, true},
+                    CrowdCase{"LatestFirstInALargeDirectory", sharingAChecksum("long shared prefix ", 8),
+                              largeDirectory, true},
+                    CrowdCase{"TwoCrowdsEarliestFirst", twoCrowdsSharingTheCut(), 0, false},
+                    CrowdCase{"TwoCrowdsLatestFirstInALargeDirectory", twoCrowdsSharingTheCut(), largeDirectory, true}),
+    [](const testing::TestParamInfo<CrowdCase>& instance) { return std::string(instance.param.name); });
 
 TEST(AliasAssignmentTest, AddingAnEntryNeverChangesAnExistingAlias) {
   FakeDirectory directory;
