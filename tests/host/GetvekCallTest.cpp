@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -293,23 +294,31 @@ TEST(ConcurrentCallsTest, EveryAnswerIsTheSequentialOne) {
     for (int round = 0; round < rounds; ++round)
       for (const std::string& path : paths) out << path << '\n';
   }
-  std::atomic<int> differences = 0;
+  // What differed, said in full: a difference is rare and must be told apart
+  // (another path's answer, a failure, an answer missing).
+  std::mutex lock;
+  std::vector<std::string> differences;
+  const auto differs = [&](const std::string& what) {
+    const std::lock_guard<std::mutex> held(lock);
+    differences.push_back(what);
+  };
   std::vector<std::thread> callers;
   for (int host = 0; host < processes; ++host) {
     callers.emplace_back([&, host] {
       const std::string output = tree / ("answers" + std::to_string(host) + ".txt");
       const std::string command =
           "\"" + besideTheTests("getvek_calling_host") + "\" \"" + tool + "\" \"" + list + "\" > \"" + output + "\"";
-      if (std::system(shellCommand(command).c_str()) != 0) ++differences;
+      if (const int status = std::system(shellCommand(command).c_str()); status != 0)
+        differs("host " + std::to_string(host) + " exited with " + std::to_string(status));
       std::ifstream answers(output);
       std::string answer;
       std::size_t at = 0;
       for (; std::getline(answers, answer); ++at) {
         if (!answer.empty() && answer.back() == '\r') answer.pop_back();
-        if (answer != alone[at % paths.size()]) ++differences;
+        if (answer != alone[at % paths.size()])
+          differs("host " + std::to_string(host) + ": " + paths[at % paths.size()] + " -> " + answer);
       }
-      // An answer missing is one that differs.
-      if (at != rounds * paths.size()) ++differences;
+      if (at != rounds * paths.size()) differs("host " + std::to_string(host) + ": " + std::to_string(at) + " answers");
     });
   }
   for (int thread = 0; thread < threads; ++thread) {
@@ -317,12 +326,14 @@ TEST(ConcurrentCallsTest, EveryAnswerIsTheSequentialOne) {
       for (std::size_t at = 0; at < rounds * paths.size(); ++at) {
         const std::size_t path = (at + static_cast<std::size_t>(thread)) % paths.size();
         const Call result = call(tool, paths[path], ampleMs, thread % 2 == 1);
-        if (result.status != 0 || result.answer != alone[path]) ++differences;
+        if (result.status != 0 || result.answer != alone[path])
+          differs("thread " + std::to_string(thread) + ": " + paths[path] + " -> " + std::to_string(result.status) +
+                  " " + result.answer);
       }
     });
   }
   for (std::thread& caller : callers) caller.join();
-  EXPECT_EQ(differences, 0);
+  EXPECT_EQ(differences, std::vector<std::string>{});
 }
 
 TEST(RefusalTest, RetriedUntilTheToolsLockIsFree) {
