@@ -158,7 +158,9 @@ std::optional<Earlier> AliasAssignment::fourGatheredBefore(const BasisKey& basis
   };
   if (const auto records = bases_.find(basis); records != bases_.end())
     for (const BasisRecord& record : records->second) take(record.members);
-  for (const auto& [key, members] : checksums_) take(members);
+  // A group holds members of its own extension only.
+  for (const auto& [key, members] : checksums_)
+    if (key.extension == basis.extension) take(members);
   if (earlier.fewerThanFour()) return std::nullopt;
   return earlier;
 }

@@ -35,7 +35,6 @@ struct StoredAlias {
 // refused to this user (no answer), or a fault.
 class NameTrouble {
  public:
-  bool abandoned() const { return abandoned_; }
   bool stopped() const { return abandoned_ || refused_ || fault_; }
 
   template <class T>
@@ -132,7 +131,6 @@ class NtfsNames : public NameTrouble {
 
   // Record 5 of the MFT, which ntfs-3g gives as the inode number.
   bool isVolumeRoot() const { return calls_.inodeNumber(directory_.descriptor()) == 5; }
-  bool abandoned() const { return false; }
 
  private:
   Directory& directory_;

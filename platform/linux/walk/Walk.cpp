@@ -34,9 +34,6 @@ constexpr int maxPasses = 8;
 
 bool isDotEntry(std::string_view component) { return component == "." || component == ".."; }
 
-// One look at each character: find_first_of calls memchr for every one.
-bool holdsWildcard(std::string_view text) { return std::any_of(text.begin(), text.end(), GetVEK::isWildcard); }
-
 std::string joined(const std::string& directory, const std::string& entry) {
   return directory == "/" ? "/" + entry : directory + "/" + entry;
 }
@@ -145,7 +142,7 @@ Found Walk::findFirstEntry(std::string_view pattern) {
   // Nothing longer than the system takes, and no wildcard but in the last
   // component, can be searched; a name must fit a search record.
   constexpr std::size_t maxName = 260;
-  if (pattern.size() >= PATH_MAX || holdsWildcard(directoryPart) ||
+  if (pattern.size() >= PATH_MAX || GetVEK::holdsWildcard(directoryPart, pathSyntax()) ||
       namePattern.empty() || namePattern.size() >= maxName)
     return Found::none();
 
@@ -158,27 +155,23 @@ Found Walk::findFirstEntry(std::string_view pattern) {
   if (const auto known = place.firstMatches.find(namePattern); known != place.firstMatches.end())
     return Found::nameOrNone(known->second);
 
-  std::optional<StoredNameFault> fault;
   Found first = settled(place, [&] {
     place.interest.addPattern(namePattern);
-    fault.reset();
     if (place.holdsStoredNames()) {
       StoredAnswer<std::optional<std::string>> stored = findFirstStoredMatch(place.directory, namePattern);
-      if (auto* failed = std::get_if<StoredNameFault>(&stored)) fault = std::move(*failed);
-      if (fault) return Found::none();
+      if (const auto* fault = std::get_if<StoredNameFault>(&stored)) return Found(place.failure(*fault));
       if (std::optional<std::optional<std::string>>& found = std::get<0>(stored)) return Found::nameOrNone(*found);
     }
     return Found::nameOrNone(WindowsNames::findFirstMatch(place.directory, *place.aliases, namePattern));
   });
   if (first.failed()) return first;
-  if (fault) return place.failure(*fault);
   if (first.hasName() && first.name().size() >= maxName) return Found::none();
   place.firstMatches.emplace(namePattern, first.nameIfAny());
   return first;
 }
 
 Found Walk::shortForm(std::string_view path) {
-  if (path.empty() || path.size() >= PATH_MAX || holdsWildcard(path))
+  if (path.empty() || path.size() >= PATH_MAX || GetVEK::holdsWildcard(path, pathSyntax()))
     return Found::none();
   const std::size_t slash = path.rfind('/');
   const std::size_t lastStart = slash == std::string_view::npos ? 0 : slash + 1;
@@ -526,8 +519,9 @@ void Walk::forgetConcerned() {
         found != watched_.end() && !found->second->changed && found->second->interest.concerns(name))
       found->second->changed = true;
   });
-  for (const std::unique_ptr<Place>& each : opened_)
-    if (std::exchange(each->changed, false)) each->forget();
+  // Only watched places are marked.
+  for (const auto& [watch, place] : watched_)
+    if (std::exchange(place->changed, false)) place->forget();
 }
 
 // An answer rests on every step at once: each component's entry, as the
